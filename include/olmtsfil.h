@@ -1,0 +1,225 @@
+/*
+ * olmtsfil: reader of multi-channel electromagnetic field recordings and of the
+ * calibrations that turn their raw counts into physical units.
+ *
+ * Conventions
+ * -----------
+ * - Handles are opaque. TSOpenHT and CalOpenHT create them and return NULL on any
+ *   failure; TSCloseHT and CalCloseHT take the ADDRESS of the caller's handle
+ *   variable, release everything, set the variable to NULL and accept a variable
+ *   that already holds NULL.
+ * - Every other function returns a status: 0 (OLMTS_OK) is success, all other
+ *   values are the OLMTS_* codes below; olmts_status_text() names them.
+ *   Exceptions: GCodePrmHT returns 11000 + the number of table parameters,
+ *   SetConcatHT returns the flag it set, GetDftFreqHT returns a frequency
+ *   (0.0 when there is none).
+ * - Results go through trailing out-pointers supplied by the caller. They are left
+ *   untouched when the status is not 0, unless a function says otherwise
+ *   (GetSampleRateHzHT clears its rate, the nominal-gain functions clear all 12
+ *   gains, the response functions may leave partial results).
+ * - The library never allocates memory for the caller, writes no messages and
+ *   keeps no state outside the handles.
+ * - One handle serves one thread at a time: reading moves the stream positions of
+ *   a recording handle, and the response functions write the record cursor and
+ *   model rows of a calibration handle. Different handles are independent.
+ * - Stream numbers are 0 (spectral records, ".TFC") and 1 ... 5 (time series).
+ * - Value type codes (OLMTS_TYPE_*) are shared by ReadPrmHT, ReadCalPrmHT and
+ *   ReadTagHT; only the low 8 bits of a type argument count. The out buffer needs
+ *   4 bytes for type 0, 8 bytes for types 1 and 5, 16 bytes for types 2 and 4.
+ *
+ * Calling convention: on 32-bit Windows every export is __stdcall and exported
+ * under its undecorated name; elsewhere the platform's C convention applies.
+ */
+#ifndef OLMTSFIL_H
+#define OLMTSFIL_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#  define OLMTS_CALL __stdcall
+#else
+#  define OLMTS_CALL
+#endif
+
+#if defined(_WIN32)
+#  if defined(OLMTSFIL_BUILDING)
+#    define OLMTS_API __declspec(dllexport)
+#  else
+#    define OLMTS_API
+#  endif
+#elif defined(__GNUC__)
+#  define OLMTS_API __attribute__((visibility("default")))
+#else
+#  define OLMTS_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Status codes ---------------------------------------------------------- */
+#define OLMTS_OK 0
+#define OLMTS_BAD_SEEK_MODE 1             /* SeekHT mode other than 0; nothing done */
+#define OLMTS_COMB_UNSUPPORTED 131        /* "TCMB"/"K8SR"/"LFRQ" combination not modelled */
+#define OLMTS_DECIMATION_UNSUPPORTED 132  /* negative rate or stream, or "TALS" not modelled */
+#define OLMTS_NO_SUCH_NAME 201            /* no parameter or tag field of that name */
+#define OLMTS_TYPE_MISMATCH 202           /* stored type differs, or type 3 or above 5 */
+#define OLMTS_GAP 1201                    /* records do not join, or one is not available */
+#define OLMTS_SEEK_LATER 1202             /* no record at the time; positioned on the next one */
+#define OLMTS_END_OF_DATA 1220            /* end of the stream, or no record consumed yet */
+#define OLMTS_READ_ERROR 1221             /* a record cannot be read or skipped */
+#define OLMTS_NULL_HANDLE 1222            /* recording handle NULL; ReadRecHT: buffer too small */
+#define OLMTS_BAD_STREAM 1223             /* stream outside 0..5 or not usable; bad rate setting */
+#define OLMTS_TAG_MISMATCH 1225           /* a tag disagrees with the first tag of its stream */
+#define OLMTS_PATH_TOO_LONG 1226          /* (open) base path longer than 256 characters */
+#define OLMTS_CAL_TOO_LARGE 1227          /* (open) calibration table > 100 records, > 30 tables */
+#define OLMTS_NULL_CAL_HANDLE 1228        /* calibration handle NULL */
+#define OLMTS_OUT_OF_CAL_RANGE 1229       /* frequency outside the calibration records, no key */
+#define OLMTS_BAD_CAL_KIND 1230           /* calibration kind not 1, 2, 3 or not the file's */
+#define OLMTS_CAL_PATH_TOO_LONG 1231      /* (open) calibration base path too long */
+#define OLMTS_NO_RESPONSE 1232            /* a channel's response cannot be formed */
+#define OLMTS_BAD_RATE_CODE 1233          /* minute-based rate code outside 0..6 */
+#define OLMTS_NO_MEMORY 1234              /* memory cannot be allocated */
+#define OLMTS_TABLE_NOT_OPENED 1235       /* (open) the table file cannot be opened */
+#define OLMTS_CANNOT_REOPEN 1237          /* first file of a set cannot be reopened */
+#define OLMTS_CAL_NOT_OPENED 1239         /* (open) the calibration file cannot be opened */
+#define OLMTS_CAL_HEADER_SHORT 1240       /* (open) calibration header incomplete */
+#define OLMTS_NO_MODEL 1245               /* no front-end circuit model in the calibration */
+#define OLMTS_CHANNEL_COUNT_MISMATCH 1246 /* recording and calibration channel counts differ */
+#define OLMTS_CAL_RECORD_COUNT 1247       /* (open) no calibration record, or more than 500 */
+#define OLMTS_BAD_WINDOW 1248             /* spectral window number does not fit the levels */
+
+/* GCodePrmHT returns this base plus the number of table parameters. */
+#define OLMTS_PARAM_COUNT_BASE 11000
+
+/* ---- Value type codes ------------------------------------------------------ */
+#define OLMTS_TYPE_INT32 0     /* 4 bytes, little-endian signed */
+#define OLMTS_TYPE_DOUBLE 1    /* 8 bytes IEEE 754 */
+#define OLMTS_TYPE_TEXT16 2    /* 16 bytes, NUL-terminated unless all 16 are used */
+#define OLMTS_TYPE_NONE 3      /* no readable layout; every read fails */
+#define OLMTS_TYPE_TEXT 4      /* as OLMTS_TYPE_TEXT16 */
+#define OLMTS_TYPE_TIMESTAMP 5 /* 8 bytes, the TimeStamp layout */
+
+/* ---- Types ----------------------------------------------------------------- */
+typedef struct TsHandle TsHandle;   /* an open recording */
+typedef struct CalHandle CalHandle; /* an open calibration */
+
+/* Calendar time of a record or calibration: 8 bytes, no time zone. */
+typedef struct TimeStamp {
+  uint8_t second;   /* 0-59 */
+  uint8_t minute;   /* 0-59 */
+  uint8_t hour;     /* 0-23 */
+  uint8_t day;      /* 1-31 */
+  uint8_t month;    /* 1-12 */
+  uint8_t year;     /* year within the century, 0-99 */
+  uint8_t reserved; /* not interpreted */
+  uint8_t century;  /* 19 or 20 */
+} TimeStamp;
+
+/* Complex response value: real part first. Arrays of it are indexed by channel. */
+typedef struct Complex {
+  double re;
+  double im;
+} Complex;
+
+/* ---- Recording ------------------------------------------------------------- */
+
+/* Opens the recording whose table file is base_name + ".TBL" (base_name at most
+ * 256 characters) and the first file of each stream that exists. */
+OLMTS_API TsHandle* OLMTS_CALL TSOpenHT(const char* base_name);
+OLMTS_API void OLMTS_CALL TSCloseHT(TsHandle** handle_ref);
+/* Switches continuation into the next dated file of a stream's set; returns the new flag. */
+OLMTS_API int32_t OLMTS_CALL SetConcatHT(TsHandle* handle, int32_t on);
+
+/* ---- Table parameters ------------------------------------------------------ */
+OLMTS_API int32_t OLMTS_CALL ReadPrmHT(TsHandle* handle, const char* name, int32_t type, void* out);
+OLMTS_API int32_t OLMTS_CALL ReadPrmInfoHT(TsHandle* handle, const char* name, char* type_out,
+                                           int32_t* info_word_out, int32_t* info_byte1_out,
+                                           int32_t* info_byte2_out);
+/* Writes the 8-byte name of parameter `index` (not terminated when 8 characters
+ * long; an empty name for an index out of range) and returns 11000 + count. */
+OLMTS_API int32_t OLMTS_CALL GCodePrmHT(TsHandle* handle, int32_t index, char* name_out);
+OLMTS_API int32_t OLMTS_CALL GetNumChnHT(TsHandle* handle, int32_t* count_out);
+OLMTS_API int32_t OLMTS_CALL GetSampleRateHzHT(TsHandle* handle, int32_t stream, double* rate_hz_out);
+
+/* ---- Records, scans and tags ----------------------------------------------- */
+OLMTS_API int32_t OLMTS_CALL SeekHT(TsHandle* handle, int32_t stream, TimeStamp time, int32_t mode);
+OLMTS_API int32_t OLMTS_CALL GapHT(TsHandle* handle, int32_t stream);
+OLMTS_API int32_t OLMTS_CALL SkipRecHT(TsHandle* handle, int32_t stream);
+OLMTS_API int32_t OLMTS_CALL ReadRecHT(TsHandle* handle, int32_t stream, int32_t buffer_size, void* buffer);
+/* scan receives NCHN x LSMP bytes of the stream's first tag. */
+OLMTS_API int32_t OLMTS_CALL ReadScanHT(TsHandle* handle, int32_t stream, int32_t* record_flag, void* scan);
+/* values receives NCHN doubles, fractions of full scale. */
+OLMTS_API int32_t OLMTS_CALL ReadScanDblHT(TsHandle* handle, int32_t stream, int32_t* record_flag, double* values);
+/* which: 0 the tag of the record consumed last, otherwise the tag of the next one. */
+OLMTS_API int32_t OLMTS_CALL ReadTagHT(TsHandle* handle, int32_t stream, int32_t which, const char* name,
+                                       int32_t type, void* out);
+
+/* ---- Spectral records (stream 0) ------------------------------------------- */
+OLMTS_API double OLMTS_CALL GetDftFreqHT(TsHandle* handle, int32_t freq_index);
+/* values receives 2 x NCHN doubles: real and imaginary part per channel.
+ * window, level and freq_index may be NULL. */
+OLMTS_API int32_t OLMTS_CALL ReadDftScanHT(TsHandle* handle, int32_t* record_flag, int32_t* window,
+                                           int32_t* level, int32_t* freq_index, double* values);
+
+/* ---- Calibrations ---------------------------------------------------------- */
+/* kind 1: box (base_name + ".CLB"); 2 or 3: sensor (base_name + ".CLC"). */
+OLMTS_API CalHandle* OLMTS_CALL CalOpenHT(int32_t kind, const char* base_name);
+OLMTS_API void OLMTS_CALL CalCloseHT(CalHandle** handle_ref);
+OLMTS_API int32_t OLMTS_CALL ReadCalPrmHT(CalHandle* handle, const char* name, int32_t type, void* out);
+
+/* ---- Nominal gains, responses and delay ------------------------------------ */
+/* gains: 12 doubles, one per channel number, all cleared first. */
+OLMTS_API int32_t OLMTS_CALL CalcBoxNomGainHT(TsHandle* handle, double* gains);
+OLMTS_API int32_t OLMTS_CALL CalcSensorNomGainHT(TsHandle* handle, double* gains);
+/* resp and resp_aux hold one element per channel of the calibration. */
+OLMTS_API int32_t OLMTS_CALL CalcSensorRespHT(CalHandle* cal, TsHandle* ts, double freq_hz, Complex* resp,
+                                              double* resp_aux);
+/* resp and resp_aux hold one element per channel of the recording. */
+OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t stream, double freq_hz,
+                                           Complex* resp, double* resp_aux);
+/* delay in samples at the stream's sample rate. */
+OLMTS_API int32_t OLMTS_CALL GetAcqDelayHT(TsHandle* handle, int32_t stream, double* delay);
+
+/* ---- Status texts (header only, not an export) ----------------------------- */
+static inline const char* olmts_status_text(int32_t status) {
+  switch (status) {
+    case OLMTS_OK: return "success";
+    case OLMTS_BAD_SEEK_MODE: return "seek mode other than 0";
+    case OLMTS_COMB_UNSUPPORTED: return "comb filter settings not supported";
+    case OLMTS_DECIMATION_UNSUPPORTED: return "decimation chain cannot be evaluated";
+    case OLMTS_NO_SUCH_NAME: return "no parameter or field of that name";
+    case OLMTS_TYPE_MISMATCH: return "value type differs from the requested type";
+    case OLMTS_GAP: return "gap between records, or a record is not available";
+    case OLMTS_SEEK_LATER: return "no record starts at that time; positioned on the next one";
+    case OLMTS_END_OF_DATA: return "end of data, or no record consumed yet";
+    case OLMTS_READ_ERROR: return "record data cannot be read";
+    case OLMTS_NULL_HANDLE: return "recording handle is NULL, or buffer too small";
+    case OLMTS_BAD_STREAM: return "stream number out of range or stream not usable";
+    case OLMTS_TAG_MISMATCH: return "record tag disagrees with the stream's first tag";
+    case OLMTS_PATH_TOO_LONG: return "base path longer than 256 characters";
+    case OLMTS_CAL_TOO_LARGE: return "calibration table too long, or too many tables";
+    case OLMTS_NULL_CAL_HANDLE: return "calibration handle is NULL";
+    case OLMTS_OUT_OF_CAL_RANGE: return "frequency outside the calibration records";
+    case OLMTS_BAD_CAL_KIND: return "calibration kind not valid or not the file's";
+    case OLMTS_CAL_PATH_TOO_LONG: return "calibration base path longer than 256 characters";
+    case OLMTS_NO_RESPONSE: return "a channel's response cannot be formed";
+    case OLMTS_BAD_RATE_CODE: return "sample-rate code outside 0 ... 6";
+    case OLMTS_NO_MEMORY: return "memory cannot be allocated";
+    case OLMTS_TABLE_NOT_OPENED: return "table file cannot be opened";
+    case OLMTS_CANNOT_REOPEN: return "first file of the stream's set cannot be reopened";
+    case OLMTS_CAL_NOT_OPENED: return "calibration file cannot be opened";
+    case OLMTS_CAL_HEADER_SHORT: return "calibration header cannot be read whole";
+    case OLMTS_NO_MODEL: return "calibration holds no front-end circuit model";
+    case OLMTS_CHANNEL_COUNT_MISMATCH: return "channel counts of recording and calibration differ";
+    case OLMTS_CAL_RECORD_COUNT: return "calibration holds no record, or more than 500";
+    case OLMTS_BAD_WINDOW: return "spectral window number does not fit the level layout";
+    default: return "unknown status";
+  }
+}
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* OLMTSFIL_H */

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a group of jobs needs, only those still missing.
+# Usage: scripts/install-deps.sh GROUP...   (groups: build tools python windows fuzz)
+set -euo pipefail
+
+packages_for() {
+  case "$1" in
+    build) echo "cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev" ;;
+    tools) echo "libcli11-dev nlohmann-json3-dev" ;;
+    python) echo "python3 python3-numpy python3-matplotlib python3-pytest" ;;
+    windows) echo "g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 wine wine64" ;;
+    fuzz) echo "clang-14 libclang-rt-14-dev llvm-14" ;;
+    valgrind) echo "valgrind" ;;
+    *) echo "unknown package group: $1" >&2; exit 2 ;;
+  esac
+}
+
+missing=()
+for group in "$@"; do
+  for pkg in $(packages_for "$group"); do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,76 @@
+// An open calibration (box ".CLB" or sensor ".CLC"): the whole file read into
+// fixed-size storage at open, split into calibration tables.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "common/bytes.h"
+#include "common/status.h"
+#include "response/complex.h"
+#include "response/front_end_model.h"
+
+namespace olmtsfil {
+
+// Header (132 bytes, little-endian):
+//   0   8  "UTC"   time stamp as stored      44  4 "TCMB" int32
+//   8   2  "SNUM"  uint16                    48  4 "TALS" int32
+//   10  2  "NCHN"  int16, 1 ... 12           52  4 "LFRQ" int32
+//   12  2  not interpreted                   56  4 "K8SR" int32
+//   14  2  "STAT"  uint16                    60  4 "LPFR" int32
+//   16  1  "CTYP"  kind 1 box, 2/3 sensor    64 12 "HSN"  text (sensor only)
+//   17  3  not interpreted                   76  8 "HATT" double
+//   20 12  "HW"    text, upper-cased at open 84  8 "HNOM" double (sensor only)
+//   32 12  "VER"   text                      92  8 "CPHC" double (sensor only)
+//                                            100 32 not interpreted
+// Records follow until the end of the file, 8 + 24 x NCHN bytes each:
+//   0 2 key (int16)   2 4 frequency (float32, Hz)   6 2 sequence (int16; <= 1 starts a table)
+//   8 + 24c: channel block c = lead_pair (2 x float32), scalar (float32),
+//            corner_frequency (float32, Hz), response (2 x float32)
+class Calibration {
+ public:
+  static constexpr int kHeaderSize = 132;
+  static constexpr int kMaxChannels = 12;
+  static constexpr int kRecordSlots = 501;
+  static constexpr int kMaxRecords = 500;
+  static constexpr int kMaxTableRecords = 100;
+  static constexpr int kTableStartSlots = 31;  // 30 tables and the end entry
+  static constexpr int kRecordCapacity = 8 + 24 * kMaxChannels;
+
+  struct ChannelBlock {
+    ComplexFloat lead_pair;
+    float scalar;
+    float corner_frequency;
+    ComplexFloat response;
+  };
+
+  int16_t ChannelCount() const { return LoadI16(header.data() + 10); }
+  uint8_t Kind() const { return header[16]; }
+
+  int16_t Key(int record) const { return LoadI16(Record(record)); }
+  float Frequency(int record) const { return LoadF32(Record(record) + 2); }
+  int16_t Sequence(int record) const { return LoadI16(Record(record) + 6); }
+  ChannelBlock Block(int record, int channel) const {
+    const uint8_t* p = Record(record) + 8 + 24 * channel;
+    return ChannelBlock{{LoadF32(p), LoadF32(p + 4)}, LoadF32(p + 8), LoadF32(p + 12), {LoadF32(p + 16), LoadF32(p + 20)}};
+  }
+
+  // Records of table t: [TableBegin(t), TableEnd(t)).
+  int TableBegin(int t) const { return table_start[static_cast<std::size_t>(t)]; }
+  int TableEnd(int t) const { return table_start[static_cast<std::size_t>(t) + 1]; }
+
+  std::array<uint8_t, kHeaderSize> header{};
+  int32_t record_count = 0;
+  int32_t record_cursor = 0;
+  int32_t table_count = 0;
+  std::array<int32_t, kTableStartSlots> table_start{};
+  std::array<int32_t, kMaxChannels> channel_flags{};
+  FrontEndModel model;
+  std::array<std::array<uint8_t, kRecordCapacity>, kRecordSlots> records{};
+
+ private:
+  const uint8_t* Record(int record) const { return records[static_cast<std::size_t>(record)].data(); }
+};
+
+}  // namespace olmtsfil

@@ -1,0 +1,41 @@
+#include "common/input_file.h"
+
+namespace olmtsfil {
+
+bool InputFile::Open(const char* path) {
+  Close();
+  file_ = std::fopen(path, "rb");
+  return file_ != nullptr;
+}
+
+void InputFile::Close() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+}
+
+std::size_t InputFile::Read(void* buffer, std::size_t size) {
+  if (file_ == nullptr || size == 0) return 0;
+  return std::fread(buffer, 1, size, file_);
+}
+
+bool InputFile::SeekRelative(int64_t offset) {
+  if (file_ == nullptr) return false;
+#if defined(_WIN32)
+  return _fseeki64(file_, offset, SEEK_CUR) == 0;
+#else
+  static_assert(sizeof(off_t) >= 8, "64-bit file offsets are required");
+  return fseeko(file_, static_cast<off_t>(offset), SEEK_CUR) == 0;
+#endif
+}
+
+bool InputFile::SeekStart() {
+  if (file_ == nullptr) return false;
+  std::rewind(file_);
+  return true;
+}
+
+bool InputFile::AtEnd() const { return file_ != nullptr && std::feof(file_) != 0; }
+
+}  // namespace olmtsfil

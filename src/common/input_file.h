@@ -1,0 +1,46 @@
+// A file opened for reading in byte mode, owned: closed by the destructor.
+// Offsets are 64-bit on every platform, so data blocks and files beyond 4 GiB
+// are passed over and sought across correctly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace olmtsfil {
+
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile() { Close(); }
+  InputFile(InputFile&& other) noexcept : file_(other.file_) { other.file_ = nullptr; }
+  InputFile& operator=(InputFile&& other) noexcept {
+    if (this != &other) {
+      Close();
+      file_ = other.file_;
+      other.file_ = nullptr;
+    }
+    return *this;
+  }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // Opens `path` for binary reading; false (and closed) when it cannot be opened.
+  bool Open(const char* path);
+  void Close();
+  bool IsOpen() const { return file_ != nullptr; }
+
+  // Reads up to `size` bytes; returns how many arrived.
+  std::size_t Read(void* buffer, std::size_t size);
+  // Moves the position by `offset` bytes from the current one; false when the seek fails.
+  bool SeekRelative(int64_t offset);
+  bool SeekStart();
+  // The end-of-file indicator, set by a read that met the end.
+  bool AtEnd() const;
+
+ private:
+  std::FILE* file_ = nullptr;
+};
+
+}  // namespace olmtsfil

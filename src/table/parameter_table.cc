@@ -1,0 +1,179 @@
+#include "table/parameter_table.h"
+
+#include <cstring>
+
+#include "common/text.h"
+
+namespace olmtsfil {
+namespace {
+
+// Layout B starts with this signature: 3, 0, then ".TBL2%".
+constexpr uint8_t kLayoutBSignature[8] = {0x03, 0x00, 0x2E, 0x54, 0x42, 0x4C, 0x32, 0x25};
+
+// Layout A record (25 bytes, no header), widened into a TableEntry:
+//   0-4   name (at most 4 characters, NUL-terminated)    -> name
+//   5-6   uint16                                          -> info_word
+//   7     uint8                                           -> info_byte1
+//   8     uint8                                           -> info_byte2
+//   9-10  not interpreted
+//   11    type code                                       -> type
+//   12-24 13 value bytes                                  -> value[0..12], rest 0
+constexpr std::size_t kLayoutARecord = 25;
+constexpr std::size_t kLayoutBRecord = 32;
+
+void WidenLayoutA(const uint8_t* raw, TableEntry& entry) {
+  std::memset(&entry, 0, sizeof entry);
+  std::size_t name_length = strnlen(reinterpret_cast<const char*>(raw), 8);
+  std::memcpy(entry.name, raw, name_length);
+  entry.info_word = static_cast<int32_t>(raw[5] | (raw[6] << 8));
+  entry.info_byte1 = raw[7];
+  entry.info_byte2 = raw[8];
+  entry.type = raw[11];
+  std::memcpy(entry.value, raw + 12, 13);
+}
+
+void FromLayoutB(const uint8_t* raw, TableEntry& entry) {
+  std::memcpy(entry.name, raw, 8);
+  entry.info_word = static_cast<int32_t>(raw[8] | (raw[9] << 8) | (raw[10] << 16) |
+                                         (static_cast<uint32_t>(raw[11]) << 24));
+  entry.info_byte1 = raw[12];
+  entry.info_byte2 = raw[13];
+  entry.spare = raw[14];
+  entry.type = raw[15];
+  std::memcpy(entry.value, raw + 16, 16);
+}
+
+bool IsLayoutANameByte(uint8_t c) { return c == 0 || IsAsciiAlnum(c); }
+
+// The case-folded name as an 8-byte key; names longer than 8 characters cannot
+// be stored, so they get no key.
+bool FoldedKey(std::string_view name, uint64_t* key) {
+  if (name.size() > 8) return false;
+  uint64_t k = 0;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    k |= static_cast<uint64_t>(static_cast<uint8_t>(AsciiUpper(name[i]))) << (8 * i);
+  *key = k;
+  return true;
+}
+
+std::size_t HashSlot(uint64_t key) { return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 54); }
+
+}  // namespace
+
+std::string_view TableEntry::Name() const { return FieldText(name, sizeof name); }
+
+Status ParameterTable::Load(InputFile& file) {
+  param_count_ = 0;
+  uint8_t raw[kLayoutBRecord];
+  if (file.Read(raw, sizeof raw) < sizeof raw) return Status::kReadError;
+
+  bool layout_a = IsLayoutANameByte(raw[0]) && IsLayoutANameByte(raw[1]) && IsLayoutANameByte(raw[2]) &&
+                  IsLayoutANameByte(raw[3]) && raw[4] == 0;
+  if (layout_a) {
+    if (!file.SeekStart()) return Status::kReadError;
+  } else if (std::memcmp(raw, kLayoutBSignature, sizeof kLayoutBSignature) != 0) {
+    return Status::kReadError;
+  }
+
+  const std::size_t record_size = layout_a ? kLayoutARecord : kLayoutBRecord;
+  int count = 0;
+  // The record that ends the list, or the 600th read, is read into its slot but
+  // never kept: a table holds at most 599 parameters.
+  while (count < kSlots) {
+    TableEntry& slot = params_[static_cast<std::size_t>(count)];
+    bool whole = file.Read(raw, record_size) == record_size;
+    if (whole) {
+      if (layout_a)
+        WidenLayoutA(raw, slot);
+      else
+        FromLayoutB(raw, slot);
+    }
+    ++count;
+    if (!whole || !IsAsciiAlnum(static_cast<uint8_t>(slot.name[0]))) break;
+  }
+  --count;
+  if (count <= 0) return Status::kReadError;
+  // Slots past the kept entries may hold the record that ended the list.
+  for (int i = count; i < kSlots; ++i) std::memset(&params_[static_cast<std::size_t>(i)], 0, sizeof(TableEntry));
+  param_count_ = count;
+  BuildIndex();
+  ApplyBoardCorrection();
+  return Status::kOk;
+}
+
+void ParameterTable::BuildIndex() {
+  index_keys_.fill(0);
+  index_entries_.fill(0);
+  for (int i = 0; i < param_count_; ++i) {
+    uint64_t key;
+    FoldedKey(params_[static_cast<std::size_t>(i)].Name(), &key);
+    std::size_t slot = HashSlot(key);
+    while (index_entries_[slot] != 0 && index_keys_[slot] != key) slot = (slot + 1) % kIndexSlots;
+    if (index_entries_[slot] != 0) continue;  // a duplicate name: the first one stays
+    index_keys_[slot] = key;
+    index_entries_[slot] = static_cast<uint16_t>(i + 1);
+  }
+}
+
+const TableEntry* ParameterTable::Find(std::string_view name) const {
+  uint64_t key;
+  if (param_count_ <= 0 || !FoldedKey(name, &key)) return nullptr;
+  // A query with an embedded NUL would fold into a key of a shorter name.
+  if (name.find('\0') != std::string_view::npos) return nullptr;
+  std::size_t slot = HashSlot(key);
+  while (index_entries_[slot] != 0) {
+    if (index_keys_[slot] == key) return &params_[index_entries_[slot] - 1u];
+    slot = (slot + 1) % kIndexSlots;
+  }
+  return nullptr;
+}
+
+// Boards "7KQ01" and "4258C0" record "SRPM" and always run decimation chain 3,
+// whatever their tables say in "TALS".
+void ParameterTable::ApplyBoardCorrection() {
+  const TableEntry* srpm = Find("SRPM");
+  const TableEntry* ver = Find("VER");
+  if (srpm == nullptr || srpm->type != static_cast<uint8_t>(ValueType::kInt32)) return;
+  if (ver == nullptr || ver->type != static_cast<uint8_t>(ValueType::kText16)) return;
+  std::string_view version = FieldText(reinterpret_cast<const char*>(ver->value), sizeof ver->value);
+  if (!EqualNoCase(version, "7KQ01") && !EqualNoCase(version, "4258C0")) return;
+  const TableEntry* tals = Find("TALS");
+  if (tals == nullptr) return;
+  TableEntry& writable = params_[static_cast<std::size_t>(tals - params_.data())];
+  writable.value[0] = 3;
+  writable.value[1] = writable.value[2] = writable.value[3] = 0;
+}
+
+Status ParameterTable::Read(std::string_view name, int32_t type, void* out) const {
+  const TableEntry* entry = Find(name);
+  if (entry == nullptr) return Status::kNoSuchName;
+  const auto requested = static_cast<uint8_t>(type & 0xFF);
+  if (requested != entry->type) return Status::kTypeMismatch;
+  switch (static_cast<ValueType>(requested)) {
+    case ValueType::kInt32:
+      std::memcpy(out, entry->value, 4);
+      return Status::kOk;
+    case ValueType::kDouble:
+    case ValueType::kTimeStamp:
+      std::memcpy(out, entry->value, 8);
+      return Status::kOk;
+    case ValueType::kText16:
+    case ValueType::kText:
+      CopyFixedWidth(static_cast<char*>(out), FieldText(entry->value, sizeof entry->value), 16);
+      return Status::kOk;
+    default:
+      return Status::kTypeMismatch;
+  }
+}
+
+Status ParameterTable::ReadInt(std::string_view name, int32_t* out) const {
+  return Read(name, static_cast<int32_t>(ValueType::kInt32), out);
+}
+Status ParameterTable::ReadDouble(std::string_view name, double* out) const {
+  return Read(name, static_cast<int32_t>(ValueType::kDouble), out);
+}
+Status ParameterTable::ReadText(std::string_view name, char (&out)[16]) const {
+  return Read(name, static_cast<int32_t>(ValueType::kText16), out);
+}
+
+}  // namespace olmtsfil

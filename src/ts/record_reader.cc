@@ -1,0 +1,88 @@
+// Record-level movement along a stream: reading, skipping, seeking by time and
+// telling whether consecutive records join.
+#include <cmath>
+
+#include "ts/recording.h"
+
+namespace olmtsfil {
+
+Status Recording::ReadRecord(int k, int64_t buffer_size, void* buffer) {
+  StreamState& s = mutable_stream(k);
+  if (s.open_status != Status::kOk) return Status::kBadStream;
+  if (s.next_status != Status::kOk) return s.next_status;
+  s.last_tag = s.next_tag;
+  s.last_status = Status::kOk;
+  const uint64_t size = s.last_tag.DataBlockSize();
+  // Too small a buffer leaves the record unconsumed: the same call with a larger
+  // buffer delivers it.
+  if (buffer_size < 0 || size > static_cast<uint64_t>(buffer_size)) return Status::kNullHandle;
+  if (size == 0 || s.file.Read(buffer, static_cast<std::size_t>(size)) < size) {
+    s.last_status = Status::kReadError;
+    s.next_status = Status::kReadError;
+    return Status::kReadError;
+  }
+  ReadNextTag(k);  // its status is reported by the next call
+  return Status::kOk;
+}
+
+Status Recording::SkipRecord(int k) {
+  StreamState& s = mutable_stream(k);
+  if (s.open_status != Status::kOk) return Status::kBadStream;
+  if (s.next_status != Status::kOk) return s.next_status;
+  s.last_tag = s.next_tag;
+  s.last_status = Status::kOk;
+  SkipData(k);
+  // After a failed skip the file stands inside the data block: reading a tag there
+  // would take samples for a tag, so the stream fails instead.
+  if (s.next_status != Status::kOk) {
+    s.last_status = s.next_status;
+    return s.next_status;
+  }
+  ReadNextTag(k);
+  return Status::kOk;
+}
+
+Status Recording::Seek(int k, TimeStamp time, int32_t mode) {
+  StreamState& s = mutable_stream(k);
+  if (s.open_status != Status::kOk) return Status::kBadStream;
+  if (mode != 0) return Status::kBadSeekMode;
+
+  // Backward: restart from the current file, then from the first file of the set.
+  // The held tag counts whatever next_status says, so an ended stream can return.
+  if (CompareStamps(s.next_tag.Utc(), time) > 0) {
+    s.file.SeekStart();
+    s.last_status = Status::kEndOfData;
+    s.next_status = Status::kEndOfData;
+    ReadNextTag(k);
+    if (CompareStamps(s.next_tag.Utc(), time) > 0 && s.current_path != s.first_path) {
+      // When the first file cannot be reopened the stream stays on the first record
+      // of its current file, already read: a well-defined position.
+      if (Status reopened = ReopenFirstFile(k); reopened != Status::kOk) return reopened;
+      s.last_status = Status::kEndOfData;
+      s.next_status = Status::kEndOfData;
+      ReadNextTag(k);
+    }
+  }
+  while (s.next_status == Status::kOk && CompareStamps(s.next_tag.Utc(), time) < 0) {
+    SkipData(k);
+    if (s.next_status != Status::kOk) break;  // never read a data block as a tag
+    ReadNextTag(k);
+  }
+  if (s.next_status != Status::kOk) return s.next_status;
+  return CompareStamps(s.next_tag.Utc(), time) == 0 ? Status::kOk : Status::kSeekLater;
+}
+
+Status Recording::Gap(int k) const {
+  const StreamState& s = stream(k);
+  if (s.open_status != Status::kOk) return Status::kBadStream;
+  if (s.last_status != Status::kOk || s.next_status != Status::kOk) return Status::kGap;
+  const double elapsed =
+      static_cast<double>(StampSeconds(s.next_tag.Utc())) - static_cast<double>(StampSeconds(s.last_tag.Utc()));
+  double rate = static_cast<double>(s.next_tag.Rate());
+  // Any non-zero unit counts as samples per minute here.
+  if (s.next_tag.Runt() != 0) rate *= 0.016666666666666666;
+  const double expected = std::floor(rate * elapsed + 0.5);
+  return expected == static_cast<double>(s.last_tag.Scnt()) ? Status::kOk : Status::kGap;
+}
+
+}  // namespace olmtsfil

@@ -1,0 +1,163 @@
+#include "ts/recording.h"
+
+#include <cstring>
+#include <new>
+
+#include "ts/file_set.h"
+
+namespace olmtsfil {
+namespace {
+
+// Shifts in 32 bits without undefined behaviour: counts of 32 or more (possible
+// with hostile spectral tags) shift every bit out.
+int32_t ShiftLeft(int32_t value, int count) {
+  if (count < 0 || count >= 32) return 0;
+  return static_cast<int32_t>(static_cast<uint32_t>(value) << count);
+}
+
+}  // namespace
+
+Status Recording::Open(const char* base_name) {
+  const std::size_t length = std::strlen(base_name);
+  if (length > kMaxBaseName) return Status::kPathTooLong;
+  const std::string base(base_name, length);
+
+  if (!table_file_.Open((base + ".TBL").c_str())) return Status::kTableNotOpened;
+  if (Status s = table_.Load(table_file_); s != Status::kOk) return s;
+
+  for (int k = 0; k < kStreams; ++k) {
+    if (Status s = OpenStreamFile(k, StreamFileName(base, k)); s != Status::kOk) return s;
+  }
+  // Streams 2-4 fall back on the shared high-rate file and then take only the
+  // records of their own rate class; stream 5 falls back on the low-rate file.
+  for (int k = 2; k < kStreams; ++k) {
+    if (stream(k).HasFile()) continue;
+    std::string path = base;
+    if (k <= 4) {
+      path += ".TSH";
+      split_by_rate_ = true;
+    } else {
+      path += ".TSL";
+    }
+    if (Status s = OpenStreamFile(k, path); s != Status::kOk) return s;
+  }
+
+  for (int k = 0; k < kStreams; ++k) {
+    StreamState& s = mutable_stream(k);
+    s.last_status = Status::kEndOfData;
+    s.next_status = Status::kEndOfData;
+    s.open_status = Status::kBadStream;
+    if (!s.HasFile()) continue;
+    Status first = ReadNextTag(k);  // no agreement check: open_status is not kOk yet
+    s.open_status = first;
+    s.next_status = first;
+    s.first_tag = s.next_tag;
+  }
+  CheckSpectralStream();
+  return Status::kOk;
+}
+
+Status Recording::OpenStreamFile(int k, const std::string& path) {
+  StreamState& s = mutable_stream(k);
+  InputFile file;
+  if (!file.Open(path.c_str())) return Status::kOk;  // a missing stream is no failure
+  s.file = std::move(file);
+  s.first_path = path;
+  s.current_path = path;
+  return Status::kOk;
+}
+
+void Recording::CheckSpectralStream() {
+  StreamState& s = mutable_stream(0);
+  if (!s.HasFile() || s.open_status != Status::kOk) return;
+  const Tag& t = s.first_tag;
+  const int levtp = t.Levtp(), leval = t.Leval(), nfrqt = t.Nfrqt(), nfrqd = t.Nfrqd();
+  bool passes = (leval <= 23 && levtp <= leval && nfrqd <= 4 && nfrqt <= 12 && levtp == 0) || nfrqd == nfrqt;
+  if (!passes) {
+    s.open_status = Status::kTagMismatch;
+    return;
+  }
+  dft_.level_mask = ShiftLeft(-1, leval + 1);
+  dft_.base_bit = ShiftLeft(1, levtp);
+  dft_.level_step = ShiftLeft(1, leval + 1);
+  dft_.level_count = leval - levtp + 2;
+  dft_.cycle_length = (leval - levtp + 1) * nfrqd + nfrqt;
+}
+
+Status Recording::ReadNextTag(int k) {
+  StreamState& s = mutable_stream(k);
+  Tag& tag = s.next_tag;
+  s.next_status = Status::kOk;
+  for (;;) {
+    if (s.file.Read(tag.bytes.data(), Tag::kBaseSize) < Tag::kBaseSize) {
+      s.next_status = Status::kEndOfData;
+      // Only one file change per tag: an empty file inside a set ends the stream.
+      if (s.file.AtEnd() && concatenate_ && OpenNextFile(k)) {
+        s.next_status = Status::kOk;
+        if (s.file.Read(tag.bytes.data(), Tag::kBaseSize) < Tag::kBaseSize) s.next_status = Status::kEndOfData;
+      }
+    }
+    if (s.next_status == Status::kOk) {
+      const uint8_t ltag = tag.Ltag();
+      if (ltag == 0) {
+        // Older 16-byte tag: 3-byte samples, one record per second of RATE = SCNT.
+        std::memset(tag.bytes.data() + Tag::kBaseSize, 0, Tag::kMaxSize - Tag::kBaseSize);
+        tag.bytes[13] = Tag::kBaseSize;
+        tag.bytes[17] = 3;
+        tag.bytes[18] = tag.bytes[10];
+        tag.bytes[19] = tag.bytes[11];
+      } else if (ltag < Tag::kBaseSize || ltag > Tag::kMaxSize) {
+        // Such a tag cannot be held, nor its record found: a later tag of a usable
+        // stream disagrees with its first tag; a first tag makes the stream unreadable.
+        s.next_status = s.open_status == Status::kOk ? Status::kTagMismatch : Status::kReadError;
+        return s.next_status;
+      } else {
+        const std::size_t rest = ltag - Tag::kBaseSize;
+        // Bytes past this tag's length read as 0, never as a stale earlier tag.
+        std::memset(tag.bytes.data() + ltag, 0, Tag::kMaxSize - ltag);
+        if (s.file.Read(tag.bytes.data() + Tag::kBaseSize, rest) < rest) s.next_status = Status::kEndOfData;
+      }
+    }
+    if (s.next_status == Status::kOk && split_by_rate_ && k >= 2 && k <= 4 && RateClassStream(tag) != k) {
+      SkipData(k);
+      if (s.next_status != Status::kOk) break;
+      continue;
+    }
+    break;
+  }
+  if (s.next_status != Status::kOk) return s.next_status;
+  if (s.open_status != Status::kOk) return Status::kOk;  // the first read, made at open
+  if (!TagsAgree(s.first_tag, tag)) s.next_status = Status::kTagMismatch;
+  return s.next_status;
+}
+
+void Recording::SkipData(int k) {
+  StreamState& s = mutable_stream(k);
+  if (!s.file.SeekRelative(static_cast<int64_t>(s.next_tag.DataBlockSize()))) s.next_status = Status::kReadError;
+}
+
+bool Recording::OpenNextFile(int k) {
+  StreamState& s = mutable_stream(k);
+  if (!s.HasFile()) return false;
+  for (const std::string& candidate : NextSetFileName(s.current_path)) {
+    InputFile next;
+    if (!next.Open(candidate.c_str())) continue;
+    s.file = std::move(next);
+    s.current_path = candidate;
+    return true;
+  }
+  return false;
+}
+
+Status Recording::ReopenFirstFile(int k) {
+  StreamState& s = mutable_stream(k);
+  if (!s.HasFile()) return Status::kCannotReopen;
+  if (s.current_path == s.first_path) return Status::kOk;
+  InputFile first;
+  if (!first.Open(s.first_path.c_str())) return Status::kCannotReopen;
+  s.file = std::move(first);
+  s.current_path = s.first_path;
+  return Status::kOk;
+}
+
+}  // namespace olmtsfil

@@ -1,0 +1,101 @@
+// An open recording: its parameter table and up to six streams, each read strictly
+// forward with one tag of look-ahead (the tag of the next record, whose data block
+// is next in the file) and the tag of the record consumed last.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/input_file.h"
+#include "common/status.h"
+#include "table/parameter_table.h"
+#include "ts/tag.h"
+#include "ts/time_stamp.h"
+
+namespace olmtsfil {
+
+struct StreamState {
+  InputFile file;            // the file of the stream's set being read
+  std::string first_path;    // first file of the set (empty: no file)
+  std::string current_path;  // file now open
+  Status open_status = Status::kBadStream;  // kOk when the stream is usable
+  Tag first_tag;             // reference for agreement and buffer sizes
+  Status last_status = Status::kEndOfData;
+  Tag last_tag;              // record consumed last
+  Status next_status = Status::kEndOfData;
+  Tag next_tag;              // next record, its data block next in the file
+
+  // Scan reading: the data block most recently read by it, handed out scan by scan.
+  std::unique_ptr<uint8_t[]> record_buffer;
+  uint64_t record_buffer_size = 0;
+  uint64_t scan_cursor = 0;  // offset of the next scan in record_buffer
+  int32_t scans_left = 0;
+
+  bool HasFile() const { return file.IsOpen(); }
+};
+
+// Layout of the spectral cycle, derived from stream 0's first tag at open.
+struct DftLayout {
+  int32_t level_mask = 0;    // -1 << (LEVAL + 1)
+  int32_t base_bit = 0;      // 1 << LEVTP
+  int32_t level_step = 0;    // 1 << (LEVAL + 1)
+  int32_t level_count = 0;   // LEVAL - LEVTP + 2
+  int32_t cycle_length = 0;  // (LEVAL - LEVTP + 1) x NFRQD + NFRQT
+};
+
+class Recording {
+ public:
+  static constexpr int kStreams = 6;
+  static constexpr std::size_t kMaxBaseName = 256;
+
+  // Loads the table and opens the first file of each stream. On failure the
+  // internal reason is returned and the object should be discarded.
+  Status Open(const char* base_name);
+
+  const ParameterTable& table() const { return table_; }
+  bool concatenate() const { return concatenate_; }
+  void set_concatenate(bool on) { concatenate_ = on; }
+  bool split_by_rate() const { return split_by_rate_; }
+  const StreamState& stream(int k) const { return streams_[static_cast<std::size_t>(k)]; }
+  const DftLayout& dft_layout() const { return dft_; }
+
+  // Record-level reading; `k` is 0 ... 5 (checked by the caller).
+  Status ReadRecord(int k, int64_t buffer_size, void* buffer);
+  Status SkipRecord(int k);
+  Status Seek(int k, TimeStamp time, int32_t mode);
+  Status Gap(int k) const;
+
+  // Scan reading. On success *scan points at NCHN x LSMP bytes inside the stream's
+  // record buffer, valid until the next call on the stream.
+  Status NextScan(int k, int32_t* record_flag, const uint8_t** scan);
+  Status ReadScan(int k, int32_t* record_flag, void* scan);
+  Status ReadScanDouble(int k, int32_t* record_flag, double* values);
+
+  // Named fields of the last (which == 0) or next tag.
+  Status ReadTag(int k, int32_t which, const char* name, int32_t type, void* out) const;
+
+  // Spectral records of stream 0.
+  Status ReadDftScan(int32_t* record_flag, int32_t* window, int32_t* level, int32_t* freq_index, double* values);
+  double DftFrequency(int32_t freq_index) const;
+
+ private:
+  StreamState& mutable_stream(int k) { return streams_[static_cast<std::size_t>(k)]; }
+  Status OpenStreamFile(int k, const std::string& path);
+  Status ReadNextTag(int k);
+  void SkipData(int k);
+  bool OpenNextFile(int k);
+  Status ReopenFirstFile(int k);
+  void CheckSpectralStream();
+  Status LocateDftValue(int32_t windx, int32_t pos, int32_t* window, int32_t* level, int32_t* freq_index) const;
+
+  InputFile table_file_;
+  std::array<StreamState, kStreams> streams_;
+  bool split_by_rate_ = false;
+  bool concatenate_ = false;
+  DftLayout dft_;
+  ParameterTable table_;
+};
+
+}  // namespace olmtsfil

@@ -1,0 +1,27 @@
+#include "ts/tag.h"
+
+namespace olmtsfil {
+
+bool TagsAgree(const Tag& first, const Tag& tag) {
+  const auto& a = first.bytes;
+  const auto& b = tag.bytes;
+  auto same = [&](int offset, int length) {
+    for (int i = offset; i < offset + length; ++i)
+      if (a[static_cast<std::size_t>(i)] != b[static_cast<std::size_t>(i)]) return false;
+    return true;
+  };
+  // SNUM, SCNT, NCHN, LTAG; kind, LSMP; bytes 26, 27, SBREC; bytes 30-31.
+  if (!same(8, 6) || !same(16, 2) || !same(26, 3) || !same(30, 2)) return false;
+  if (tag.Kind() == 0) return same(18, 3);  // RATE, RUNT
+  if (tag.Kind() == 15) return same(18, 3) && same(38, 2) && same(41, 1);  // + LEVTP, LEVAL, NFRQD
+  return true;
+}
+
+int RateClassStream(const Tag& tag) {
+  uint16_t rate = tag.Rate();
+  if (rate >= 10000) return 2;
+  if (rate >= 1000) return 3;
+  return 4;
+}
+
+}  // namespace olmtsfil

@@ -1,0 +1,66 @@
+// The record tag: at most 60 bytes before each data block. Offsets (little-endian):
+//   0  8 "UTC"   TimeStamp          21 1 "CLST"  (tags of 32 bytes or more)
+//   8  2 "SNUM"                     22 4 "TERR"
+//  10  2 "SCNT"  scans per record   26 1 (must agree)
+//  12  1 "NCHN"  channels per scan  27 1 per-channel factor of the trailer
+//  13  1 "LTAG"  tag length; 0 = older 16-byte tag
+//  14  1 "STAT"                     28 1 "SBREC" second factor of the trailer
+//  15  1 "SATC"                     30 2 (must agree)
+//  16  1 record kind (0, 15 spectral) 32 4 "WINDX"  36 2 "WISCN"
+//  17  1 "LSMP"  bytes per sample   38 1 "LEVTP"  39 1 "LEVAL"
+//  18  2 "RATE"                     40 1 "NFRQT"  41 1 "NFRQD"  42 1 "NFREQ"
+//  20  1 "RUNT"  signed rate unit
+// The data block that follows has SCNT x NCHN x LSMP bytes of scans and a trailer
+// of NCHN x byte27 x SBREC bytes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "common/bytes.h"
+#include "ts/time_stamp.h"
+
+namespace olmtsfil {
+
+struct Tag {
+  static constexpr int kMaxSize = 60;
+  static constexpr int kBaseSize = 16;
+
+  std::array<uint8_t, kMaxSize> bytes{};
+
+  TimeStamp Utc() const { return StampFromBytes(bytes.data()); }
+  uint16_t Snum() const { return LoadU16(&bytes[8]); }
+  uint16_t Scnt() const { return LoadU16(&bytes[10]); }
+  uint8_t Nchn() const { return bytes[12]; }
+  uint8_t Ltag() const { return bytes[13]; }
+  uint8_t Kind() const { return bytes[16]; }
+  uint8_t Lsmp() const { return bytes[17]; }
+  uint16_t Rate() const { return LoadU16(&bytes[18]); }
+  int8_t Runt() const { return static_cast<int8_t>(bytes[20]); }
+  uint8_t TrailerFactor() const { return bytes[27]; }
+  uint8_t Sbrec() const { return bytes[28]; }
+  int32_t Windx() const { return LoadI32(&bytes[32]); }
+  uint16_t Wiscn() const { return LoadU16(&bytes[36]); }
+  uint8_t Levtp() const { return bytes[38]; }
+  uint8_t Leval() const { return bytes[39]; }
+  uint8_t Nfrqt() const { return bytes[40]; }
+  uint8_t Nfrqd() const { return bytes[41]; }
+
+  // Bytes of one scan: NCHN x LSMP.
+  uint32_t ScanSize() const { return static_cast<uint32_t>(Nchn()) * Lsmp(); }
+  // Bytes of the data block; up to about 4.3 GB, hence 64 bits.
+  uint64_t DataBlockSize() const {
+    return static_cast<uint64_t>(Scnt()) * Nchn() * Lsmp() + static_cast<uint64_t>(Nchn()) * TrailerFactor() * Sbrec();
+  }
+};
+
+// True when `tag` may follow `first` in one stream: equal SNUM, SCNT, NCHN, LTAG,
+// kind, LSMP, bytes 26-28 and 30-31; kind 0 adds RUNT and RATE; kind 15 adds
+// RUNT, RATE, LEVTP, LEVAL and NFRQD.
+bool TagsAgree(const Tag& first, const Tag& tag);
+
+// Rate class of a record of the shared ".TSH" file: the stream (2, 3 or 4) that
+// takes records of this RATE.
+int RateClassStream(const Tag& tag);
+
+}  // namespace olmtsfil

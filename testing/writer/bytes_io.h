@@ -1,0 +1,40 @@
+// Byte buffers, files and scratch folders for the test-data writer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace olmtsfil::testdata {
+
+using Bytes = std::vector<uint8_t>;
+
+void PutU16(Bytes& out, uint16_t v);
+void PutU32(Bytes& out, uint32_t v);
+void PutF32(Bytes& out, float v);
+void PutF64(Bytes& out, double v);
+void PutText(Bytes& out, const std::string& text, std::size_t width);  // NUL-padded, cut at width
+
+void WriteFile(const std::string& path, const Bytes& bytes);
+Bytes ReadFile(const std::string& path);
+
+// Mutators for malformed-input tests: a valid file plus one named defect.
+Bytes WithByte(Bytes bytes, std::size_t offset, uint8_t value);
+Bytes Truncated(Bytes bytes, std::size_t size);
+
+// A fresh folder below the system's temporary folder, removed with its contents
+// by the destructor.
+class ScratchDirectory {
+ public:
+  explicit ScratchDirectory(const std::string& label = "olmtsfil");
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace olmtsfil::testdata

@@ -1,0 +1,25 @@
+/* Compiled as strict C99: the public header must need nothing from C++. */
+#include <stdio.h>
+#include <string.h>
+
+#include "olmtsfil.h"
+
+int main(void) {
+  TsHandle* ts = NULL;
+  TimeStamp t;
+  Complex c;
+  char name[8];
+  if (sizeof(TimeStamp) != 8 || sizeof(Complex) != 16) return 1;
+  memset(&t, 0, sizeof t);
+  c.re = 1.0;
+  c.im = 0.0;
+  (void)c;
+  if (TSOpenHT("/nonexistent/recording") != NULL) return 2;
+  TSCloseHT(&ts);
+  if (ReadPrmHT(NULL, "CHEX", OLMTS_TYPE_INT32, name) != OLMTS_NULL_HANDLE) return 3;
+  if (SeekHT(NULL, 1, t, 0) != OLMTS_NULL_HANDLE) return 4;
+  if (GCodePrmHT(NULL, -1, name) != OLMTS_PARAM_COUNT_BASE || name[0] != '\0') return 5;
+  if (strcmp(olmts_status_text(OLMTS_END_OF_DATA), "end of data, or no record consumed yet") != 0) return 6;
+  puts("C interface usable from C99");
+  return 0;
+}
