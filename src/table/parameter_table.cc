@@ -105,7 +105,7 @@ void ParameterTable::BuildIndex() {
   index_keys_.fill(0);
   index_entries_.fill(0);
   for (int i = 0; i < param_count_; ++i) {
-    uint64_t key;
+    uint64_t key = 0;  // names of at most 8 characters always fold
     FoldedKey(params_[static_cast<std::size_t>(i)].Name(), &key);
     std::size_t slot = HashSlot(key);
     while (index_entries_[slot] != 0 && index_keys_[slot] != key) slot = (slot + 1) % kIndexSlots;
