@@ -1,0 +1,120 @@
+// Paths in the platform's own forms: a dated file set must continue whether the
+// caller names it with drive letters and backslashes (Windows) or plain slashes,
+// and the splitting of a path must not be fooled by dots in folder names.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "olmtsfil.h"
+#include "ts/file_set.h"
+#include "writer/stream_writer.h"
+#include "writer/table_writer.h"
+
+namespace {
+
+using namespace olmtsfil::testdata;
+using olmtsfil::NextSetFileName;
+using Candidates = std::vector<std::string>;
+
+TEST(PathTest, DotsInFolderNamesAreNotExtensions) {
+  EXPECT_EQ(NextSetFileName("/data/site.1/s430a"), (Candidates{"/data/site.1/s430b", "/data/site.1/s501a"}));
+  EXPECT_EQ(NextSetFileName("/data/site.1/s430a.TS2"),
+            (Candidates{"/data/site.1/s430b.TS2", "/data/site.1/s501a.TS2"}));
+  // Were the folder's dot taken for the extension's, the stem would end in a letter.
+  EXPECT_TRUE(NextSetFileName("/data/run.b/1").empty());
+}
+
+#if defined(_WIN32)
+TEST(PathTest, WindowsDrivesAndBackslashesAreKept) {
+  EXPECT_EQ(NextSetFileName("C:\\data\\site.1\\s228b.TS3"),
+            (Candidates{"C:\\data\\site.1\\s228c.TS3", "C:\\data\\site.1\\s229a.TS3", "C:\\data\\site.1\\s301a.TS3"}));
+  // Drive-relative: the colon ends the drive, the stem follows it directly.
+  EXPECT_EQ(NextSetFileName("d:sc31c.tsl"), (Candidates{"d:sc31d.tsl", "d:s101a.tsl"}));
+  EXPECT_EQ(NextSetFileName("C:/data\\run.a\\sb30a.TS1"),
+            (Candidates{"C:/data\\run.a\\sb30b.TS1", "C:/data\\run.a\\sc01a.TS1"}));
+  // A drive or folder alone has no stem to advance.
+  EXPECT_TRUE(NextSetFileName("C:").empty());
+  EXPECT_TRUE(NextSetFileName("C:\\data.a\\").empty());
+}
+#endif
+
+// Three files of stream 1, two one-second records each, named for 28 February
+// (a, b) and, as the year has no 29 February, 1 March (a).
+class DatedSetTest : public ::testing::Test {
+ protected:
+  static constexpr int kRecordsPerFile = 2;
+  ScratchDirectory dir{"path"};
+  TagSpec tag;
+  std::vector<std::string> stems{DatedStem("s", 2, 28, 'a'), DatedStem("s", 2, 28, 'b'), DatedStem("s", 3, 1, 'a')};
+
+  void SetUp() override {
+    tag.utc = MakeStamp(2026, 2, 28, 23, 59, 57);
+    RecordingFiles first(dir.path(), stems[0]);
+    TypicalTable().Write(first.Path(".TBL"));
+    for (std::size_t i = 0; i < stems.size(); ++i) {
+      TagSpec file_tag = tag;
+      file_tag.utc = AddSeconds(tag.utc, static_cast<int64_t>(i) * kRecordsPerFile);
+      RecordingFiles(dir.path(), stems[i])
+          .Write(".TS1", EncodeStream(file_tag, kRecordsPerFile, PatternSample,
+                                      static_cast<int64_t>(i) * kRecordsPerFile * tag.scnt));
+    }
+  }
+
+  // The forms a caller may give the base path in on this platform.
+  std::vector<std::string> BaseForms() const {
+    std::vector<std::string> forms{dir.path() + "/" + stems[0]};
+#if defined(_WIN32)
+    std::filesystem::path native = std::filesystem::absolute(std::filesystem::path(dir.path()) / stems[0]);
+    std::string backslashed = native.make_preferred().string();
+    EXPECT_TRUE(backslashed.size() > 3 && std::isalpha(static_cast<unsigned char>(backslashed[0])) &&
+                backslashed[1] == ':' && backslashed[2] == '\\')
+        << backslashed;
+    forms.push_back(backslashed);
+    std::string lower_drive = backslashed;
+    lower_drive[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(lower_drive[0])));
+    std::string mixed = lower_drive;
+    mixed[mixed.rfind('\\')] = '/';
+    forms.push_back(mixed);
+#endif
+    return forms;
+  }
+};
+
+TEST_F(DatedSetTest, ContinuesAcrossTheSetInEveryPathForm) {
+  const int total = kRecordsPerFile * static_cast<int>(stems.size());
+  std::vector<uint8_t> block(tag.DataBlockSize());
+  for (const std::string& base : BaseForms()) {
+    SCOPED_TRACE(base);
+    TsHandle* h = TSOpenHT(base.c_str());
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(SetConcatHT(h, 1), 1);
+    for (int record = 0; record < total; ++record) {
+      ASSERT_EQ(ReadRecHT(h, 1, static_cast<int32_t>(block.size()), block.data()), OLMTS_OK) << "record " << record;
+      TimeStamp utc{};
+      ASSERT_EQ(ReadTagHT(h, 1, 0, "UTC", OLMTS_TYPE_TIMESTAMP, &utc), OLMTS_OK);
+      EXPECT_EQ(StampToUnix(utc), StampToUnix(tag.utc) + record) << "record " << record;
+      if (record + 1 < total) EXPECT_EQ(GapHT(h, 1), OLMTS_OK) << "after record " << record;
+    }
+    EXPECT_EQ(ReadRecHT(h, 1, static_cast<int32_t>(block.size()), block.data()), OLMTS_END_OF_DATA);
+    TSCloseHT(&h);
+  }
+}
+
+TEST_F(DatedSetTest, WithoutConcatenationTheFirstFileEndsTheStream) {
+  std::vector<uint8_t> block(tag.DataBlockSize());
+  for (const std::string& base : BaseForms()) {
+    SCOPED_TRACE(base);
+    TsHandle* h = TSOpenHT(base.c_str());
+    ASSERT_NE(h, nullptr);
+    for (int record = 0; record < kRecordsPerFile; ++record) {
+      EXPECT_EQ(ReadRecHT(h, 1, static_cast<int32_t>(block.size()), block.data()), OLMTS_OK);
+    }
+    EXPECT_EQ(ReadRecHT(h, 1, static_cast<int32_t>(block.size()), block.data()), OLMTS_END_OF_DATA);
+    TSCloseHT(&h);
+  }
+}
+
+}  // namespace
