@@ -96,7 +96,9 @@ TEST_F(DatedSetTest, ContinuesAcrossTheSetInEveryPathForm) {
       TimeStamp utc{};
       ASSERT_EQ(ReadTagHT(h, 1, 0, "UTC", OLMTS_TYPE_TIMESTAMP, &utc), OLMTS_OK);
       EXPECT_EQ(StampToUnix(utc), StampToUnix(tag.utc) + record) << "record " << record;
-      if (record + 1 < total) EXPECT_EQ(GapHT(h, 1), OLMTS_OK) << "after record " << record;
+      if (record + 1 < total) {
+        EXPECT_EQ(GapHT(h, 1), OLMTS_OK) << "after record " << record;
+      }
     }
     EXPECT_EQ(ReadRecHT(h, 1, static_cast<int32_t>(block.size()), block.data()), OLMTS_END_OF_DATA);
     TSCloseHT(&h);
