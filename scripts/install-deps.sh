@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a group of jobs needs, only those still missing.
-# Usage: scripts/install-deps.sh GROUP...   (groups: build tools python windows fuzz)
+# Usage: scripts/install-deps.sh GROUP...   (groups: build tools python windows fuzz clang)
 set -euo pipefail
 
 packages_for() {
@@ -8,8 +8,9 @@ packages_for() {
     build) echo "cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev" ;;
     tools) echo "libcli11-dev nlohmann-json3-dev" ;;
     python) echo "python3 python3-numpy python3-matplotlib python3-pytest" ;;
-    windows) echo "g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 wine wine64" ;;
+    windows) echo "cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 googletest wine wine64" ;;
     fuzz) echo "clang-14 libclang-rt-14-dev llvm-14" ;;
+    clang) echo "clang-14" ;;
     valgrind) echo "valgrind" ;;
     *) echo "unknown package group: $1" >&2; exit 2 ;;
   esac
