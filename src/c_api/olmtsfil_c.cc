@@ -8,6 +8,7 @@
 
 #include "cal/calibration.h"
 #include "common/status.h"
+#include "filters/acquisition_delay.h"
 #include "table/derived_parameters.h"
 #include "ts/recording.h"
 
@@ -192,5 +193,13 @@ OLMTS_API int32_t OLMTS_CALL ReadDftScanHT(TsHandle* handle, int32_t* record_fla
 // ---- Calibrations ---------------------------------------------------------------
 
 // ---- Nominal gains, responses and delay -----------------------------------------
+
+OLMTS_API int32_t OLMTS_CALL GetAcqDelayHT(TsHandle* handle, int32_t stream, double* delay) {
+  if (handle == nullptr) return ToInt(Status::kNullHandle);
+  double value = 0.0;
+  Status status = olmtsfil::AcquisitionDelay(handle->recording.table(), stream, &value);
+  if (status == Status::kOk && delay != nullptr) *delay = value;
+  return ToInt(status);
+}
 
 }  // extern "C"
