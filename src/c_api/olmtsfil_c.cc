@@ -15,6 +15,10 @@ struct TsHandle {
   olmtsfil::Recording recording;
 };
 
+struct CalHandle {
+  olmtsfil::Calibration calibration;
+};
+
 namespace {
 
 using olmtsfil::Status;
@@ -190,6 +194,34 @@ OLMTS_API int32_t OLMTS_CALL ReadDftScanHT(TsHandle* handle, int32_t* record_fla
 }
 
 // ---- Calibrations ---------------------------------------------------------------
+
+OLMTS_API CalHandle* OLMTS_CALL CalOpenHT(int32_t kind, const char* base_name) {
+  if (base_name == nullptr) return nullptr;
+  CalHandle* handle = new (std::nothrow) CalHandle;  // about 150 KB: every record slot
+  if (handle == nullptr) return nullptr;
+  Status status;
+  try {
+    status = handle->calibration.Open(kind, base_name);
+  } catch (...) {
+    status = Status::kNoMemory;
+  }
+  if (status != Status::kOk) {
+    delete handle;  // releases the model buffers; the file is already closed
+    return nullptr;
+  }
+  return handle;
+}
+
+OLMTS_API void OLMTS_CALL CalCloseHT(CalHandle** handle_ref) {
+  if (handle_ref == nullptr || *handle_ref == nullptr) return;
+  delete *handle_ref;
+  *handle_ref = nullptr;
+}
+
+OLMTS_API int32_t OLMTS_CALL ReadCalPrmHT(CalHandle* handle, const char* name, int32_t type, void* out) {
+  if (handle == nullptr) return ToInt(Status::kNullCalHandle);
+  return ToInt(handle->calibration.ReadParameter(name == nullptr ? "" : name, type, out));
+}
 
 // ---- Nominal gains, responses and delay -----------------------------------------
 
