@@ -19,6 +19,11 @@ scripts/install-deps.sh windows || exit 1
 build() {  # build DIR TOOLCHAIN THREAD_MODEL TESTS
   local dir=$1 toolchain=$2 threads=$3 tests=$4
   echo "== windows: $dir"
+  # CMake keeps the compiler of its first run: another thread model needs a fresh cache.
+  if [ -f "$root/$dir/CMakeCache.txt" ] &&
+    ! grep -qs -- "-g++-$threads\"" "$root/$dir"/CMakeFiles/*/CMakeCXXCompiler.cmake; then
+    rm -rf "$root/$dir/CMakeCache.txt" "$root/$dir/CMakeFiles"
+  fi
   cmake -S "$root" -B "$root/$dir" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$toolchain" -DOLMTSFIL_MINGW_THREADS="$threads" \
     -DCMAKE_BUILD_TYPE="$build_type" \

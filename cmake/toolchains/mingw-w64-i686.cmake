@@ -4,7 +4,8 @@
 # Debian ships each compiler in two thread models. GoogleTest needs std::mutex,
 # which only the "posix" model provides in this compiler generation; the library
 # itself uses no threads, and the static link below keeps libwinpthread-1.dll out
-# of its imports either way. OLMTSFIL_MINGW_THREADS=win32 selects the other model.
+# of its imports either way. OLMTSFIL_MINGW_THREADS=win32 selects the other model
+# (in a fresh build folder: CMake keeps the compiler of its first run).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
