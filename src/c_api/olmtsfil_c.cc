@@ -8,6 +8,7 @@
 
 #include "cal/calibration.h"
 #include "common/status.h"
+#include "response/box_response.h"
 #include "table/derived_parameters.h"
 #include "ts/recording.h"
 
@@ -224,5 +225,13 @@ OLMTS_API int32_t OLMTS_CALL ReadCalPrmHT(CalHandle* handle, const char* name, i
 }
 
 // ---- Nominal gains, responses and delay -----------------------------------------
+
+OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t stream, double freq_hz, Complex* resp,
+                                           double* resp_aux) {
+  if (cal == nullptr) return ToInt(Status::kNullCalHandle);
+  if (ts == nullptr) return ToInt(Status::kNullHandle);
+  if (resp == nullptr || resp_aux == nullptr) return ToInt(Status::kNoResponse);  // nowhere to deliver it
+  return ToInt(olmtsfil::CalcBoxResp(cal->calibration, ts->recording.table(), stream, freq_hz, resp, resp_aux));
+}
 
 }  // extern "C"
