@@ -392,8 +392,9 @@ TEST_F(BoxResponseTest, NeverNaN) {
             ASSERT_TRUE(Finite(Std(resp[c])) || resp[c].re == -99.0) << tals << " " << hw << " " << f;
             ASSERT_FALSE(std::isnan(aux[c])) << tals << " " << hw << " " << f;
           }
-          if (status == OLMTS_OK)
+          if (status == OLMTS_OK) {
             for (int c = 0; c < kChannels; ++c) EXPECT_GE(aux[c], 0.0);
+          }
         }
       }
     }
