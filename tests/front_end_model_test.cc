@@ -290,6 +290,7 @@ TEST_F(FrontEndModelTest, EqualNeighbouringFrequenciesInterpolateWithoutDividing
   FrontEndModel m;
   m.slot_frequency.reset(new double[4]{0.0, 10.0, 10.0, 20.0});
   m.slot_value.reset(new Complex[4]{{1, 0}, {2, 2}, {4, 4}, {6, 0}});
+  m.slot_count = 1;
   m.slot_start[0] = 0;
   m.slot_start[1] = 4;
   auto at = [&](double f) { return Std(olmtsfil::InterpolateSlot(m, 1, 0, f, 0)); };
