@@ -131,6 +131,15 @@ TEST_F(FrontEndModelTest, RatioGainCodesAndTheSecondGainFactor) {
   // Bit 0x80 alone takes the second branch (R12 + R11, L10); 0x82 adds C5.
   C second = Std(circuit.Ladder(f, 1.0, Complex{0.0, -1e9}, Complex{424.0 + 137.0, w * 0.01}, circuit.c3));
   EXPECT_LT(RelativeError(Eval(*cal, Uniform(2, 0x80, 0), c, f), second * g2), 1e-5);
+
+  // 0x45: resonant branch with C3 + C4 + C5 + C6; 0x82: second branch with
+  // C3 + C5 (the capacitors as the model fitted them).
+  const double c4 = Element(*cal, 4, c), c5 = Element(*cal, 5, c), c6 = Element(*cal, 6, c);
+  C resonant_456 = Std(circuit.Ladder(f, 1.0, Complex{0.0, -1e9}, Complex{zf.real(), zf.imag()},
+                                      circuit.c3 + c4 + c5 + c6));
+  EXPECT_LT(RelativeError(Eval(*cal, Uniform(2, 0x45, 0), c, f), resonant_456 * g2 * low), 1e-5);
+  C second_5 = Std(circuit.Ladder(f, 1.0, Complex{0.0, -1e9}, Complex{424.0 + 137.0, w * 0.01}, circuit.c3 + c5));
+  EXPECT_LT(RelativeError(Eval(*cal, Uniform(2, 0x82, 0), c, f), second_5 * g2), 1e-5);
 }
 
 TEST_F(FrontEndModelTest, FitsTheSwitchedCapacitorsOfTheCircuit) {
