@@ -295,6 +295,20 @@ TEST_F(FrontEndModelTest, OversizedTablesStayWithinTheSlotCapacity) {
   EXPECT_EQ(cal->model.slot_count, 0);  // tables 10 ... 14 would start beyond the records
 }
 
+TEST_F(FrontEndModelTest, LastTableWithoutEndEntryEndsAtTheLastRecord) {
+  auto cal = OpenCircuit();
+  const std::vector<int32_t> starts(cal->model.slot_start.begin(), cal->model.slot_start.end());
+  const C before = Eval(*cal, Uniform(2, 0x13, 1), 0, 777.0);
+  // Drop the end entry, as a reader that stops at 500 records without one would.
+  ASSERT_EQ(cal->table_start[static_cast<std::size_t>(cal->table_count) - 1], cal->record_count);
+  cal->table_start[static_cast<std::size_t>(cal->table_count) - 1] = 0;
+  --cal->table_count;
+  olmtsfil::BuildFrontEndModel(*cal);
+  ASSERT_EQ(cal->model.slot_count, 11);
+  EXPECT_EQ(std::vector<int32_t>(cal->model.slot_start.begin(), cal->model.slot_start.end()), starts);
+  EXPECT_EQ(Eval(*cal, Uniform(2, 0x13, 1), 0, 777.0), before);
+}
+
 TEST_F(FrontEndModelTest, EqualNeighbouringFrequenciesInterpolateWithoutDividingByZero) {
   FrontEndModel m;
   m.slot_frequency.reset(new double[4]{0.0, 10.0, 10.0, 20.0});
