@@ -348,6 +348,33 @@ TEST_F(FileSetTest, FirstFileGoneWhileSeekingBackKeepsTheCurrentFilesFirstRecord
   EXPECT_EQ(GapHT(handle, 1), OLMTS_OK);
 }
 
+// Regression: names carry no year, so a year of daily files chains from its last
+// day back to its first, and reading or seeking with concatenation never ended.
+TEST_F(FileSetTest, AYearOfDailyFilesEndsInsteadOfComingRound) {
+  std::vector<SetFile> year;
+  const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  for (int m = 3; m < 15; ++m) {  // from 1 March round to the end of February
+    const int month = (m - 1) % 12 + 1;
+    for (int d = 1; d <= days[month - 1]; ++d) year.push_back({month, d, 'a', 1});
+  }
+  std::vector<TimeStamp> starts = WriteSet(year);
+  ASSERT_NE(Open(), nullptr);
+  SetConcatHT(handle, 1);
+  EXPECT_EQ(SeekHT(handle, 1, MakeStamp(2030, 1, 1), 0), OLMTS_END_OF_DATA);
+  EXPECT_EQ(SeekHT(handle, 1, starts[0], 0), OLMTS_OK);
+  ExpectWalk(starts);
+
+  // Started on a later letter of a day whose letters have a hole, the chain
+  // comes round without meeting its first file again; it still ends.
+  ScratchDirectory tail("tail");
+  year.insert(year.begin() + 1, {3, 1, 'c', 1});
+  std::vector<TimeStamp> tail_starts = WriteSet(std::vector<SetFile>(year.begin() + 1, year.end()), tail.path());
+  WriteFile(tail.path() + "/" + DatedStem("r", 3, 1, 'a') + ".TS1", EncodeStream(SmallTag(), 1));
+  ASSERT_NE(Open(), nullptr);
+  SetConcatHT(handle, 1);
+  EXPECT_EQ(SeekHT(handle, 1, MakeStamp(2030, 1, 1), 0), OLMTS_END_OF_DATA);
+}
+
 TEST_F(RecordReaderTest, TagsThatDisagreeEndTheStream) {
   struct Case {
     const char* what;
