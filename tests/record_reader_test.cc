@@ -555,6 +555,18 @@ TEST_F(UnseekableStreamTest, FailedSkipFailsTheStreamInsteadOfReadingDataAsATag)
   EXPECT_EQ(GapHT(handle, 1), OLMTS_GAP);
 }
 
+TEST_F(UnseekableStreamTest, FailedRewindWhileSeekingBackward) {
+  TagSpec t = SmallTag();
+  t.scnt = 3;
+  OpenOverPipe(EncodeStream(t, 3));
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(SeekHT(handle, 1, MakeStamp(2000, 1, 1), 0), OLMTS_READ_ERROR);
+  EXPECT_EQ(SkipRecHT(handle, 1), OLMTS_READ_ERROR);
+  int32_t status = 0;
+  EXPECT_EQ(TagInt(handle, 1, 0, "SCNT", &status), -1);
+  EXPECT_EQ(status, OLMTS_END_OF_DATA);
+}
+
 TEST_F(UnseekableStreamTest, FailedSkipWhileSeekingForward) {
   TagSpec t = SmallTag();
   t.scnt = 3;
