@@ -87,6 +87,21 @@ TEST_F(RecordReaderTest, TooSmallBufferLeavesTheRecordUnconsumed) {
   EXPECT_TRUE(SameStamp(TagUtc(handle, 1, 1), AddSeconds(t.utc, 1)));
 }
 
+TEST_F(RecordReaderTest, EmptyDataBlockIsAFailedRead) {
+  TagSpec t = SmallTag();
+  t.scnt = 0;
+  files.Write(".TS1", EncodeStream(t, 2));
+  ASSERT_NE(Open(), nullptr);
+  char buffer[4];
+  EXPECT_EQ(ReadRecHT(handle, 1, sizeof buffer, buffer), OLMTS_READ_ERROR);
+  EXPECT_EQ(SkipRecHT(handle, 1), OLMTS_READ_ERROR);
+  // Skipping such records is harmless.
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(SkipRecHT(handle, 1), OLMTS_OK);
+  EXPECT_EQ(SkipRecHT(handle, 1), OLMTS_OK);
+  EXPECT_EQ(SkipRecHT(handle, 1), OLMTS_END_OF_DATA);
+}
+
 TEST_F(RecordReaderTest, ArgumentChecksComeFirst) {
   files.Write(".TS1", EncodeStream(SmallTag(), 1));
   ASSERT_NE(Open(), nullptr);
@@ -253,6 +268,15 @@ TEST_F(FileSetTest, WithoutConcatenationAStreamEndsWithItsFile) {
   ExpectWalk({starts[0], starts[1]});
   EXPECT_EQ(SkipRecHT(handle, 1), OLMTS_END_OF_DATA);
   EXPECT_EQ(SeekHT(handle, 1, starts[3], 0), OLMTS_END_OF_DATA);
+}
+
+TEST_F(FileSetTest, AnEmptyFileInsideTheSetEndsTheStream) {
+  // One file change per tag: the empty file is entered, and its end is the end.
+  std::vector<TimeStamp> starts = WriteSet({{3, 5, 'a', 2}, {3, 5, 'b', 0}, {3, 5, 'c', 2}});
+  ASSERT_NE(Open(), nullptr);
+  SetConcatHT(handle, 1);
+  ExpectWalk({starts[0], starts[1]});
+  EXPECT_EQ(SkipRecHT(handle, 1), OLMTS_END_OF_DATA);
 }
 
 TEST_F(FileSetTest, MonthEnds) {

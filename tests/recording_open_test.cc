@@ -78,6 +78,18 @@ TEST_F(RecordingOpenTest, SharedHighRateFileSplitsByRateAlsoForOwnFiles) {
   EXPECT_EQ(SkipRecHT(handle, 5), OLMTS_BAD_STREAM);  // no ".TSL"
 }
 
+TEST_F(RecordingOpenTest, SharedFileNameTriedEvenIfAbsentSplitsByRate) {
+  // No ".TSH" at all: looking for it for streams 3 and 4 is enough to make
+  // stream 2 keep only records of 10000 per second or more.
+  files.Write(".TS2", EncodeStream(RateTag(500, 2), 2));
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(SkipRecHT(handle, 2), OLMTS_BAD_STREAM);
+  files.Write(".TS3", {});
+  files.Write(".TS4", {});
+  ASSERT_NE(Open(), nullptr);
+  EXPECT_EQ(TagInt(handle, 2, 1, "RATE"), 500);
+}
+
 TEST_F(RecordingOpenTest, HighRateStreamsReadTheSharedFileIndependently) {
   files.Write(".TSH", InterleavedRates({20000, 2000, 200}, 2, 7));
   files.Write(".TSL", InterleavedRates({1}, 2, 8));
