@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -616,19 +617,24 @@ TEST_F(RecordReaderTest, HugeDataBlocksAreSkippedAndSoughtAcross) {
   const uint64_t record = t.ltag + t.DataBlockSize();
   ASSERT_EQ(t.DataBlockSize(), 4277994750u);
   const std::string path = files.Path(".TS1");
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
+  WriteFile(path, {});
+  // Standard streams and std::filesystem, not off_t: that is 32 bits wide on Windows.
+  std::error_code resized;
+  std::filesystem::resize_file(path, 3 * record, resized);
+  if (resized) GTEST_SKIP() << "no sparse files here";
   std::vector<TimeStamp> starts;
-  for (int r = 0; r < 3; ++r) {
-    TagSpec tag = t;
-    tag.utc = AddSeconds(t.utc, 3600 * r);
-    starts.push_back(tag.utc);
-    Bytes bytes = EncodeTag(tag);
-    ASSERT_EQ(fseeko(f, static_cast<off_t>(r * record), SEEK_SET), 0);
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+  {
+    std::fstream io(path, std::ios::in | std::ios::out | std::ios::binary);
+    for (int r = 0; r < 3; ++r) {
+      TagSpec tag = t;
+      tag.utc = AddSeconds(t.utc, 3600 * r);
+      starts.push_back(tag.utc);
+      Bytes bytes = EncodeTag(tag);
+      io.seekp(static_cast<std::streamoff>(r * record));
+      io.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      ASSERT_TRUE(io.good()) << r;
+    }
   }
-  std::fclose(f);
-  if (::truncate(path.c_str(), static_cast<off_t>(3 * record)) != 0) GTEST_SKIP() << "no sparse files here";
   ASSERT_GT(std::filesystem::file_size(path), uint64_t{1} << 33);
 
   ASSERT_NE(Open(), nullptr);
