@@ -15,6 +15,7 @@
 # but the library does not define yet as warnings instead of failures (while the
 # interface is being filled in); OLMTSFIL_SKIP_CLANG=1 skips step 4.
 set -uo pipefail
+export LC_ALL=C  # one collation for sort and comm
 cd "$(dirname "$0")/.."
 root=$(pwd)
 win32=$root/build-win32
