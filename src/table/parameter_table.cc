@@ -105,7 +105,7 @@ void ParameterTable::BuildIndex() {
   index_keys_.fill(0);
   index_entries_.fill(0);
   for (int i = 0; i < param_count_; ++i) {
-    uint64_t key;
+    uint64_t key = 0;
     FoldedKey(params_[static_cast<std::size_t>(i)].Name(), &key);
     std::size_t slot = HashSlot(key);
     while (index_entries_[slot] != 0 && index_keys_[slot] != key) slot = (slot + 1) % kIndexSlots;
@@ -116,7 +116,7 @@ void ParameterTable::BuildIndex() {
 }
 
 const TableEntry* ParameterTable::Find(std::string_view name) const {
-  uint64_t key;
+  uint64_t key = 0;
   if (param_count_ <= 0 || !FoldedKey(name, &key)) return nullptr;
   // A query with an embedded NUL would fold into a key of a shorter name.
   if (name.find('\0') != std::string_view::npos) return nullptr;
