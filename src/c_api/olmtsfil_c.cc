@@ -7,6 +7,8 @@
 #include <new>
 
 #include "cal/calibration.h"
+#include "cal/nominal_gain.h"
+#include "cal/sensor_response.h"
 #include "common/status.h"
 #include "response/box_response.h"
 #include "table/derived_parameters.h"
@@ -225,6 +227,28 @@ OLMTS_API int32_t OLMTS_CALL ReadCalPrmHT(CalHandle* handle, const char* name, i
 }
 
 // ---- Nominal gains, responses and delay -----------------------------------------
+
+OLMTS_API int32_t OLMTS_CALL CalcBoxNomGainHT(TsHandle* handle, double* gains) {
+  olmtsfil::ChannelGains computed{};
+  Status status = olmtsfil::BoxNominalGains(handle == nullptr ? nullptr : &handle->recording.table(), computed);
+  if (gains != nullptr) std::memcpy(gains, computed.data(), sizeof computed);
+  return ToInt(status);
+}
+
+OLMTS_API int32_t OLMTS_CALL CalcSensorNomGainHT(TsHandle* handle, double* gains) {
+  olmtsfil::ChannelGains computed{};
+  Status status =
+      olmtsfil::SensorNominalGains(handle == nullptr ? nullptr : &handle->recording.table(), computed);
+  if (gains != nullptr) std::memcpy(gains, computed.data(), sizeof computed);
+  return ToInt(status);
+}
+
+OLMTS_API int32_t OLMTS_CALL CalcSensorRespHT(CalHandle* cal, TsHandle* ts, double freq_hz, Complex* resp,
+                                              double* resp_aux) {
+  if (cal == nullptr) return ToInt(Status::kNullCalHandle);
+  return ToInt(olmtsfil::CalcSensorResponse(&cal->calibration, ts == nullptr ? nullptr : &ts->recording.table(),
+                                            freq_hz, resp, resp_aux));
+}
 
 OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t stream, double freq_hz, Complex* resp,
                                            double* resp_aux) {
