@@ -11,6 +11,7 @@
 #include "cal/sensor_response.h"
 #include "common/status.h"
 #include "response/box_response.h"
+#include "filters/acquisition_delay.h"
 #include "table/derived_parameters.h"
 #include "ts/recording.h"
 
@@ -256,6 +257,14 @@ OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t
   if (ts == nullptr) return ToInt(Status::kNullHandle);
   if (resp == nullptr || resp_aux == nullptr) return ToInt(Status::kNoResponse);  // nowhere to deliver it
   return ToInt(olmtsfil::CalcBoxResp(cal->calibration, ts->recording.table(), stream, freq_hz, resp, resp_aux));
+}
+
+OLMTS_API int32_t OLMTS_CALL GetAcqDelayHT(TsHandle* handle, int32_t stream, double* delay) {
+  if (handle == nullptr) return ToInt(Status::kNullHandle);
+  double value = 0.0;
+  Status status = olmtsfil::AcquisitionDelay(handle->recording.table(), stream, &value);
+  if (status == Status::kOk && delay != nullptr) *delay = value;
+  return ToInt(status);
 }
 
 }  // extern "C"
