@@ -228,10 +228,13 @@ class Stages(collections.namedtuple("Stages", "frequencies channels sensor box t
 
 
 def response_stages(rec, stream, freqs, box=None, sensor=None, sensor_channels=None):
-    """The stages of ``stream`` of the recording at each frequency, from a box
-    calibration and, optionally, a sensor calibration (see Stages).
-    ``sensor_channels`` maps channel numbers to sensor-calibration blocks
-    (default: default_sensor_channels)."""
+    """The stages of ``stream`` of the recording at each frequency (see Stages).
+
+    ``box`` is a box Calibration. ``sensor`` is either one sensor Calibration
+    whose blocks serve several channels (``sensor_channels`` maps channel
+    numbers to blocks; default: default_sensor_channels), or a mapping from
+    channel (component name or number) to the Calibration of its sensor, or to
+    a (Calibration, block) pair; a one-channel calibration serves with block 0."""
     freqs = _as_frequencies(freqs)
     n = rec.channel_count
     nan = np.full((len(freqs), n), np.nan)
@@ -241,16 +244,33 @@ def response_stages(rec, stream, freqs, box=None, sensor=None, sensor_channels=N
     else:
         box_values, box_aux = nan + 0j, nan.copy()
     sensor_values, sensor_aux = nan + 0j, nan.copy()
-    if sensor is not None:
-        part = sensor_response(sensor, rec, freqs)
-        mapping = default_sensor_channels(rec, sensor.channel_count) if sensor_channels is None else sensor_channels
-        for number, block in mapping.items():
-            if 1 <= number <= n and 0 <= block < sensor.channel_count:
-                sensor_values[:, number - 1] = part.values[:, block]
-                sensor_aux[:, number - 1] = part.aux[:, block]
-    delay = _stream_delay(rec, stream)
+    computed = {}
+    for number, (calibration, block) in _sensor_assignments(rec, sensor, sensor_channels).items():
+        if not 1 <= number <= n or not 0 <= block < calibration.channel_count:
+            raise ValueError("sensor block %d of %r cannot serve channel %d" % (block, calibration, number))
+        if id(calibration) not in computed:
+            computed[id(calibration)] = sensor_response(calibration, rec, freqs)
+        part = computed[id(calibration)]
+        sensor_values[:, number - 1] = part.values[:, block]
+        sensor_aux[:, number - 1] = part.aux[:, block]
     return Stages(freqs, rec.channel_names, sensor_values, box_values, sensor_values * box_values, sensor_aux,
-                  box_aux, delay)
+                  box_aux, _stream_delay(rec, stream))
+
+
+def _sensor_assignments(rec, sensor, sensor_channels):
+    """{channel number: (Calibration, block)} from the forms response_stages takes."""
+    if sensor is None:
+        return {}
+    if isinstance(sensor, Calibration):
+        mapping = default_sensor_channels(rec, sensor.channel_count) if sensor_channels is None else sensor_channels
+        return {int(number): (sensor, int(block)) for number, block in mapping.items()}
+    numbers = rec.channel_numbers
+    assignments = {}
+    for channel, value in dict(sensor).items():
+        number = numbers[channel] if isinstance(channel, str) else int(channel)
+        calibration, block = value if isinstance(value, tuple) else (value, 0)
+        assignments[number] = (calibration, int(block))
+    return assignments
 
 
 def _stream_delay(rec, stream):
