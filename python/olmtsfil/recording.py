@@ -148,29 +148,58 @@ class Spectra(collections.namedtuple("Spectra", "values window level freq_index 
     ``frequency`` in Hz, one entry per coefficient."""
 
 
-def decode_samples(raw, channels, sample_bytes, out=None):
-    """Converts scans of 24-bit little-endian samples, a (n, channels x
-    sample_bytes) uint8 array, to fractions of full scale exactly as the library
-    does: the three bytes placed above a zero byte form a 32-bit word (value x 2^8)
-    that is scaled by 2^-31. Shorter samples borrow the following bytes of the scan
-    and zeros past its end, as the library's scan reading does."""
-    n = raw.shape[0]
-    if out is None:
-        out = np.empty((n, channels), dtype=np.float64)
-    if n == 0 or channels == 0:
-        return out
-    word = np.zeros((n, channels, 4), dtype=np.uint8)
+_FULL_SCALE_STEP = 4.656612873077393e-10  # 2^-31: the library's scale of a sample shifted into the top bytes
+_DECODE_BYTES = 1 << 21  # work buffer of one decoding step; stays in cache
+
+
+def _decode_records(buf, first, records, scans, stride, channels, sample_bytes, out):
+    """Decodes ``records`` records whose ``scans`` scans start at
+    buf[first + r * stride] into ``out`` (records x scans rows, float64).
+
+    Each sample's three bytes are read, together with the byte before them, as a
+    little-endian 32-bit word; clearing that lowest byte leaves the 24-bit value
+    shifted left by 8, which the library scales by 2^-31. So the result equals
+    its ReadScanDblHT value bit for bit. Needs ``first`` >= 1 for that borrowed
+    byte; with samples shorter than 3 bytes the library's own rule applies (the
+    following bytes of the scan, zeros past its end)."""
+    scan_size = channels * sample_bytes
+    rows = out.reshape(records, scans, channels)
     if sample_bytes >= 3:
-        word[:, :, 1:] = raw.reshape(n, channels, sample_bytes)[:, :, :3]
-    else:
-        scan_size = channels * sample_bytes
-        padded = np.zeros((n, scan_size + 3), dtype=np.uint8)
-        padded[:, :scan_size] = raw
-        starts = np.arange(channels) * sample_bytes
+        words = np.ndarray((records, scans, channels), dtype="<i4", buffer=buf, offset=first - 1,
+                           strides=(stride, scan_size, sample_bytes))
+        group = max(1, _DECODE_BYTES // max(1, scans * channels * 4))
+        work = np.empty((min(group, records), scans, channels), dtype=np.int32)
+        for r in range(0, records, group):
+            part = work[:min(group, records - r)]
+            np.bitwise_and(words[r:r + group], -256, out=part)
+            np.multiply(part, _FULL_SCALE_STEP, out=rows[r:r + group])
+        return out
+    starts = np.arange(channels) * sample_bytes
+    for r in range(records):
+        at = first + r * stride
+        padded = np.zeros((scans, scan_size + 3), dtype=np.uint8)
+        padded[:, :scan_size] = buf[at:at + scans * scan_size].reshape(scans, scan_size)
+        word = np.zeros((scans, channels, 4), dtype=np.uint8)
         for j in range(3):
             word[:, :, 1 + j] = padded[:, starts + j]
-    np.multiply(word.view("<i4")[:, :, 0], 4.656612873077393e-10, out=out)
+        np.multiply(word.view("<i4")[:, :, 0], _FULL_SCALE_STEP, out=rows[r])
     return out
+
+
+def decode_samples(raw, channels, sample_bytes):
+    """Converts scans of 24-bit two's-complement little-endian samples, a
+    (n, channels x sample_bytes) uint8 array, to fractions of full scale exactly
+    as the library does (value / 2^23; only the first three bytes of a sample
+    count). Returns an (n, channels) float64 array."""
+    raw = np.asarray(raw, dtype=np.uint8)
+    n = raw.shape[0]
+    scan_size = channels * sample_bytes
+    out = np.empty((n, channels), dtype=np.float64)
+    if n == 0 or channels == 0:
+        return out
+    buf = np.empty(n * scan_size + 1, dtype=np.uint8)
+    buf[1:] = raw.reshape(-1)
+    return _decode_records(buf, 1, 1, n, n * scan_size, channels, sample_bytes, out)
 
 
 class Stream:
@@ -284,28 +313,27 @@ class Stream:
         library = _native.lib()
         handle = self._recording._h
         k = self.number
-        want = float("inf") if n_scans is None else int(n_scans)
-        chunks = []
-        total = 0
+        channels = self.channel_count
+        want = None if n_scans is None else int(n_scans)
         start = None
-        if len(self._pending) and want > 0:
-            take = int(min(len(self._pending), want))
-            chunks.append(self._pending[:take])
+        pending = self._pending[:len(self._pending) if want is None else want]
+        if len(pending):
             start = self._pending_start
-            self._pending = self._pending[take:]
-            self._pending_start = self._offset(self._pending_start, take)
-            total += take
+            self._pending = self._pending[len(pending):]
+            self._pending_start = self._offset(self._pending_start, len(pending))
+        total = len(pending)
         scnt = self.scans_per_record
         stride = self._record_stride
+        # Records are read as stored into batches of raw blocks and decoded once
+        # the total is known, straight into the result: no array is grown or
+        # copied, and the raw bytes take 3/8 of the memory of the result.
+        batches = []
         finished = scnt == 0 or stride == 0
-        while total < want and not finished:
-            # A record's scans are handed out in full or kept as pending, so the
-            # record consumed last is always the one the last row came from.
-            records = max(1, _BATCH_BYTES // stride)
-            if want != float("inf"):
-                records = min(records, -(-(want - total) // scnt))
-            raw = np.empty((records, stride), dtype=np.uint8)
-            base = raw.ctypes.data
+        per_batch = max(1, _BATCH_BYTES // max(stride, 1))
+        while (want is None or total < want) and not finished:
+            records = per_batch if want is None else min(per_batch, -(-(want - total) // scnt))
+            raw = np.empty(records * stride + 1, dtype=np.uint8)  # byte 0: see _decode_records
+            base = raw.ctypes.data + 1
             got = 0
             status = 0
             for i in range(records):
@@ -316,28 +344,32 @@ class Stream:
                 if status != 0:
                     finished = True
                     break
-                if start is None and got == 0:
+                if start is None:
                     start = self._tag(0, "UTC", TYPE_TIMESTAMP)
                 got += 1
             if status not in (0, 1220) and total == 0 and got == 0:
                 check(status, "ReadRecHT", "stream %d" % k)
-            if got == 0:
-                break
-            data = decode_samples(raw[:got, :scnt * self.scan_bytes].reshape(got * scnt, self.scan_bytes),
-                                  self.channel_count, self.sample_bytes)
-            take = int(min(len(data), want - total))
-            chunks.append(data[:take])
-            total += take
-            if take < len(data):
-                self._pending = data[take:].copy()
-                self._pending_start = self._offset(self._tag(0, "UTC", TYPE_TIMESTAMP), scnt - len(self._pending))
-        if not chunks:
-            data = np.empty((0, self.channel_count))
-        elif len(chunks) == 1:
-            data = np.ascontiguousarray(chunks[0])
-        else:
-            data = np.concatenate(chunks)
-        return Scans(data, start, self.tag_rate)
+            if got:
+                batches.append((raw, got))
+                total += got * scnt
+        rows = total if want is None else min(total, want)
+        out = np.empty((rows, channels), dtype=np.float64)
+        out[:len(pending)] = pending
+        at = len(pending)
+        for raw, got in batches:
+            # Records handed out in full; only the very last one may be cut.
+            whole = min(got, (rows - at) // scnt)
+            _decode_records(raw, 1, whole, scnt, stride, channels, self.sample_bytes, out[at:at + whole * scnt])
+            at += whole * scnt
+            if whole < got:
+                last = _decode_records(raw, 1 + whole * stride, 1, scnt, stride, channels, self.sample_bytes,
+                                       np.empty((scnt, channels)))
+                cut = rows - at
+                out[at:] = last[:cut]
+                at = rows
+                self._pending = last[cut:]
+                self._pending_start = self._offset(self._tag(0, "UTC", TYPE_TIMESTAMP), cut)
+        return Scans(out, start, self.tag_rate)
 
     def read_scanwise(self, n_scans):
         """Reads up to ``n_scans`` scans one ReadScanDblHT call at a time (the
