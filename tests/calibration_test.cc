@@ -49,10 +49,6 @@ class CalibrationTest : public ::testing::Test {
     file.Write(base);
     return CalOpenHT(kind, base.c_str());
   }
-  CalHandle* OpenBytes(const Bytes& bytes, int32_t kind) {
-    WriteFile(base + (kind == 1 ? ".CLB" : ".CLC"), bytes);
-    return CalOpenHT(kind, base.c_str());
-  }
   // The loader's view, for the reasons the C interface does not report.
   olmtsfil::Status Reason(const CalibrationFile& file, int32_t kind, olmtsfil::Calibration& cal) {
     file.Write(base);
@@ -275,10 +271,14 @@ TEST_F(CalibrationTest, ChannelFlagsFromHardware) {
 // first record, gives NULL or a usable handle.
 TEST_F(CalibrationTest, MalformedFilesNeverCrash) {
   for (uint8_t ctyp : {1, 2}) {
-    CalibrationFile f = ctyp == 1 ? SmallBox(5, 3, 2) : Sequenced(6, [](int i) { return i % 3 == 0; });
+    CalibrationFile f = ctyp == 1 ? SmallBox(4, 2, 1) : Sequenced(6, [](int i) { return i % 3 == 0; });
     const Bytes valid = f.Encode();
+    int probes = 0;
     auto probe = [&](const Bytes& bytes) {
-      CalHandle* h = OpenBytes(bytes, ctyp);
+      // A fresh name per probe: replacing one file thousands of times is far slower.
+      const std::string name = dir.File("m" + std::to_string(probes++));
+      WriteFile(name + (ctyp == 1 ? ".CLB" : ".CLC"), bytes);
+      CalHandle* h = CalOpenHT(ctyp, name.c_str());
       if (h == nullptr) return;
       char text[16];
       ReadCalPrmHT(h, "HW", 2, text);
@@ -287,7 +287,7 @@ TEST_F(CalibrationTest, MalformedFilesNeverCrash) {
     for (std::size_t n = 0; n <= valid.size(); ++n) probe(Truncated(valid, n));
     const std::size_t limit = std::min(valid.size(), f.RecordOffset(1));
     for (std::size_t at = 0; at < limit; ++at)
-      for (uint8_t v : {0x00, 0x80, 0xFF}) probe(WithByte(valid, at, v));
+      for (uint8_t v : {0x00, 0xFF}) probe(WithByte(valid, at, v));
   }
 }
 

@@ -10,8 +10,8 @@
 #include "cal/nominal_gain.h"
 #include "cal/sensor_response.h"
 #include "common/status.h"
-#include "response/box_response.h"
 #include "filters/acquisition_delay.h"
+#include "response/box_response.h"
 #include "table/derived_parameters.h"
 #include "ts/recording.h"
 

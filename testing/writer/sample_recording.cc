@@ -198,6 +198,7 @@ int WriteSpectral(const SampleRecording& sample) {
 
   TagSpec tag;
   tag.kind = 15;
+  tag.ltag = 60;  // the spectral fields lie past the 32 bytes of a time-series tag
   tag.nchn = kSampleComponents;
   tag.scnt = kCycle;
   tag.lsmp = 6;  // real and imaginary part, three bytes each

@@ -138,32 +138,41 @@ std::string FormatTime(int64_t seconds, double fraction_s, int decimals) {
   return text;
 }
 
-TimeStamp ParseTime(const std::string& text) {
+TimeStamp ParseTime(const std::string& text, double* fraction_s) {
   auto fail = [&]() -> TimeStamp {
     throw ToolError("bad time '" + text + "': expected ISO 8601 such as 2026-03-14T10:00:00");
   };
   std::string t = text;
   if (!t.empty() && (t.back() == 'Z' || t.back() == 'z')) t.pop_back();
+  // A fraction of a second, where the caller can use one.
+  double fraction = 0;
+  if (const std::size_t dot = t.find('.'); dot != std::string::npos) {
+    const std::string digits = t.substr(dot + 1);
+    if (fraction_s == nullptr || dot != 19 || digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+      return fail();
+    fraction = std::stod("0." + digits);
+    t.resize(dot);
+  }
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  char sep = 0;
   int used = 0;
-  const char* s = t.c_str();
-  const int fields = std::sscanf(s, "%4d-%2d-%2d%n", &year, &month, &day, &used);
-  if (fields != 3 || used != 10) return fail();
+  if (t.size() < 10 || t.find_first_not_of("0123456789-", 0) < 10) return fail();
+  if (std::sscanf(t.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10) return fail();
   if (t.size() > 10) {
-    sep = t[10];
+    const char sep = t[10];
     if (sep != 'T' && sep != 't' && sep != ' ') return fail();
-    int used_time = 0;
     const std::string clock = t.substr(11);
-    if (std::sscanf(clock.c_str(), "%2d:%2d:%2d%n", &hour, &minute, &second, &used_time) == 3 &&
-        used_time == static_cast<int>(clock.size()) && clock.size() == 8) {
-    } else if (std::sscanf(clock.c_str(), "%2d:%2d%n", &hour, &minute, &used_time) == 2 &&
-               used_time == static_cast<int>(clock.size()) && clock.size() == 5) {
-      second = 0;
+    if (clock.find_first_not_of("0123456789:") != std::string::npos) return fail();
+    int used_time = 0;
+    if (clock.size() == 8 && std::sscanf(clock.c_str(), "%2d:%2d:%2d%n", &hour, &minute, &second, &used_time) == 3 &&
+        used_time == 8) {
+    } else if (clock.size() == 5 && std::sscanf(clock.c_str(), "%2d:%2d%n", &hour, &minute, &used_time) == 2 &&
+               used_time == 5 && fraction == 0) {
     } else {
       return fail();
     }
   }
+  if (fraction_s != nullptr) *fraction_s = fraction;
   if (year < 1970 || year > 2099 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
       hour > 23 || minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0)
     return fail();

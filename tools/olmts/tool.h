@@ -74,9 +74,10 @@ TimeStamp StampFromSeconds(int64_t seconds);
 std::string FormatTime(const TimeStamp& stamp);
 std::string FormatTime(int64_t seconds, double fraction_s, int decimals);
 // Accepts "YYYY-MM-DDTHH:MM:SS" (also with a space for T, without seconds, or a
-// date alone for midnight) and an optional "Z"; years 1970 ... 2099. Throws a
-// ToolError naming the text otherwise.
-TimeStamp ParseTime(const std::string& text);
+// date alone for midnight) and an optional "Z"; years 1970 ... 2099. With
+// fraction_s, also "HH:MM:SS.fff", the fraction going there. Throws a ToolError
+// naming the text otherwise.
+TimeStamp ParseTime(const std::string& text, double* fraction_s = nullptr);
 
 // ---- Channels -------------------------------------------------------------------
 // Name of each channel number 1 ... count: the component recorded on it ("Ex"
