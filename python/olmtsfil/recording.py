@@ -115,21 +115,20 @@ class Parameters(collections.abc.Mapping):
         return "Parameters({%s})" % ", ".join("%r: %r" % (n, self[n]) for n in self)
 
 
-Scans = collections.namedtuple("Scans", "data start sample_rate")
-Scans.__doc__ = """Scans read from a stream: ``data`` an (n, channels) float64 array of
-fractions of full scale, ``start`` the datetime of its first scan (None when
-nothing was read), ``sample_rate`` in Hz (from the record tags)."""
+class Scans(collections.namedtuple("Scans", "data start sample_rate")):
+    """Scans read from a stream: ``data`` an (n, channels) float64 array of
+    fractions of full scale, ``start`` the datetime of its first scan (None when
+    nothing was read), ``sample_rate`` in Hz (from the record tags)."""
 
+    def times(self):
+        """datetime64[ns] of every scan of the block."""
+        if self.start is None:
+            return np.empty(0, dtype="datetime64[ns]")
+        if not self.sample_rate > 0:
+            raise ValueError("the records give no sample rate")
+        offsets = np.rint(np.arange(len(self.data)) * (1e9 / self.sample_rate)).astype("timedelta64[ns]")
+        return np.datetime64(self.start, "ns") + offsets
 
-def _times(self):
-    """datetime64[ns] of every scan of the block."""
-    if self.start is None:
-        return np.empty(0, dtype="datetime64[ns]")
-    offsets = np.rint(np.arange(len(self.data)) * (1e9 / self.sample_rate)).astype("timedelta64[ns]")
-    return np.datetime64(self.start, "ns") + offsets
-
-
-Scans.times = _times
 
 Gap = collections.namedtuple("Gap", "record end_of_previous next_start missing_scans")
 Gap.__doc__ = """A break between two records of a stream: ``record`` is the index of the
@@ -296,6 +295,14 @@ class Stream:
         if status not in (0, 1202):
             check(status, "SeekHT", "stream %d" % self.number)
 
+    def _rewind_if_open(self):
+        # A records() iterator dropped early is finished by the garbage collector,
+        # possibly after its recording was closed.
+        try:
+            self.rewind()
+        except (ReferenceError, ValueError):
+            pass
+
     def _require_time_series(self):
         if self.number == 0:
             raise error_for(1223, None, "stream 0 holds spectral records; use spectra()")
@@ -404,7 +411,7 @@ class Stream:
                 check(status, "SkipRecHT", "stream %d" % self.number)
                 yield self.tag("last")
         finally:
-            self.rewind()
+            self._rewind_if_open()
 
     def gaps(self):
         """The breaks between consecutive records of the stream, as a list of Gap.

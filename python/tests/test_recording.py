@@ -85,6 +85,19 @@ def test_bulk_reads_agree_exactly_with_scan_by_scan_reads(rec, raw_rec, sample):
         assert np.array_equal(np.concatenate(pieces), expected)
 
 
+def test_concatenate_switches_continuation_into_later_files(sample):
+    written = next(s for s in sample["streams"] if len(s["files"]) > 1)
+    k, total = written["stream"], written["records"] * written["scans_per_record"]
+    with olmtsfil.Recording(sample["base"]) as rec:
+        assert rec.concatenate is False
+        first_file = rec.read(stream=k, stop_at_gap=False)
+        assert 0 < len(first_file.data) < total
+        rec.streams[k].rewind()
+        rec.concatenate = True
+        assert rec.concatenate is True
+        assert len(rec.read(stream=k, stop_at_gap=False).data) == total
+
+
 def test_read_reports_start_times_and_stops_at_gaps(rec, sample):
     written = sample["streams"][0]
     k, rate, per_record = written["stream"], written["rate_hz"], written["scans_per_record"]
