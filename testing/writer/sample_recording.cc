@@ -1,10 +1,14 @@
 #include "writer/sample_recording.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <filesystem>
 #include <numbers>
 #include <stdexcept>
 
+#include "writer/box_circuit.h"
+#include "writer/calibration_writer.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
 
@@ -22,7 +26,7 @@ constexpr double kMagneticAttenuation = 0.2;
 constexpr double kDipoleLengthMetres = 100.0;
 constexpr double kCoilNominal = 0.8;  // coil output, V per nT, the coils' calibration value
 constexpr double kNoiseRms = 2e-5;    // about 170 counts
-constexpr double kTargetFraction = 0.05;  // tone amplitudes are chosen near this fraction of full scale
+constexpr double kTargetFraction = 0.02;  // tone amplitudes are chosen near this fraction of full scale
 
 // The reference: the recording starts at 23:50:00 on 14 March and runs past midnight.
 TimeStamp Reference() { return MakeStamp(2026, 3, 14, 23, 50, 0); }
@@ -52,6 +56,43 @@ TableFile SampleTable() {
   t.Int("SRL0", 150).Int("SRL1", 24000).Int("SRL2", 2400).Int("SRL3", 150).Int("SRL4", 15).Int("SRL5", 1);
   t.Add(Parameter::None("RSVD"));
   return t;
+}
+
+// The box calibration: what a measurement of a known front-end circuit gives,
+// 15 tables from 10 mHz to 20 kHz, with coupling corners of 5 and 50 mHz.
+void WriteBoxCalibration(const std::string& base) {
+  BoxCircuit circuit;
+  circuit.coupling_corner_1 = 0.005f;
+  circuit.coupling_corner_2 = 0.05f;
+  CalibrationFile file = CircuitCalibration(circuit, kSampleComponents, 41, 0.01, 20000.0, "OLM5");
+  file.header.snum = 101;
+  file.header.ver = "4270A2";
+  file.header.hatt = kMagneticAttenuation;
+  file.Write(base);
+}
+
+// An induction coil: output proportional to frequency below its corner, flat
+// above it up to a resonance-damping low-pass; each coil a little different.
+Complex CoilResponse(int coil, double f) {
+  const double corner = 4.0 + 0.2 * coil;
+  const Complex shape = Product(HighPass(f, corner), LowPass(f, 8000.0 - 500.0 * coil));
+  return {kCoilNominal * shape.re, kCoilNominal * shape.im};
+}
+
+void WriteCoilCalibration(const std::string& base, int coil) {
+  SensorSpec spec;
+  spec.nchn = 1;
+  spec.ctyp = 2;
+  spec.points = 50;
+  spec.f_low = 0.0001;
+  spec.f_high = 10000.0;
+  spec.hnom = kCoilNominal;
+  spec.ver = "C2";
+  CalibrationFile file = SensorCalibration(spec, [coil](int, int, double f) { return CoilResponse(coil, f); });
+  file.header.hw = "COIL";
+  file.header.hsn = "COIL20" + std::to_string(coil + 1);
+  file.header.snum = static_cast<uint16_t>(201 + coil);
+  file.Write(base);
 }
 
 std::vector<SampleTone> ToneTemplate() {
@@ -277,13 +318,48 @@ const SampleStream* SampleRecording::Stream(int stream) const {
 
 std::complex<double> SampleChainResponse(const SampleRecording& sample, int stream, int component,
                                          double frequency_hz) {
-  (void)sample;
-  (void)stream;
-  (void)frequency_hz;
-  // Nominal chain: sensor volts per physical unit times box gain over full scale.
-  if (SampleComponentIsMagnetic(component))
-    return kCoilNominal * kMagneticGain * kMagneticAttenuation / kFullScaleVolts;
-  return kDipoleLengthMetres * 1e-6 * kElectricGain / kFullScaleVolts;
+  // Everything through the C interface, on the files as written.
+  struct Handles {
+    TsHandle* recording = nullptr;
+    CalHandle* box = nullptr;
+    CalHandle* coil = nullptr;
+    ~Handles() {
+      TSCloseHT(&recording);
+      CalCloseHT(&box);
+      CalCloseHT(&coil);
+    }
+  } h;
+  const auto fail = [&](const std::string& what, int32_t status) {
+    throw std::runtime_error("sample response of " + std::string(SampleComponentName(component)) + " at " +
+                             std::to_string(frequency_hz) + " Hz on stream " + std::to_string(stream) + ": " + what +
+                             " " + std::to_string(status) + " (" + olmts_status_text(status) + ")");
+  };
+  h.recording = TSOpenHT(sample.base.c_str());
+  h.box = CalOpenHT(1, sample.box_calibration.c_str());
+  if (h.recording == nullptr || h.box == nullptr) fail("cannot open the recording or box calibration", 0);
+  double full_scale = 0;
+  if (int32_t st = ReadPrmHT(h.recording, "FSCV", OLMTS_TYPE_DOUBLE, &full_scale); st != OLMTS_OK) fail("FSCV", st);
+  Complex box[12];
+  double box_aux[12];
+  if (int32_t st = CalcBoxRespHT(h.box, h.recording, stream, frequency_hz, box, box_aux); st != OLMTS_OK)
+    fail("box response", st);
+  std::complex<double> sensor;
+  if (SampleComponentIsMagnetic(component)) {
+    const std::string& coil = sample.sensor_calibrations.at(static_cast<std::size_t>(component - 2));
+    h.coil = CalOpenHT(2, coil.c_str());
+    if (h.coil == nullptr) fail("cannot open " + coil, 0);
+    Complex s[1];
+    double aux[1];
+    if (int32_t st = CalcSensorRespHT(h.coil, h.recording, frequency_hz, s, aux); st != OLMTS_OK)
+      fail("sensor response", st);
+    sensor = {s[0].re, s[0].im};  // volts per nT
+  } else {
+    double lengths[12];
+    if (int32_t st = CalcSensorNomGainHT(h.recording, lengths); st != OLMTS_OK) fail("dipole length", st);
+    sensor = lengths[component] * 1e-6;  // volts per mV/km over a dipole of that many metres
+  }
+  const std::complex<double> b{box[component].re, box[component].im};
+  return sensor * b / full_scale;
 }
 
 SampleRecording WriteSampleRecording(const std::string& directory) {
@@ -298,6 +374,12 @@ SampleRecording WriteSampleRecording(const std::string& directory) {
   sample.analysis_scans = 3000;
 
   SampleTable().Write(sample.base + ".TBL");
+  sample.box_calibration = directory + "/box101";
+  WriteBoxCalibration(sample.box_calibration);
+  for (int coil = 0; coil < 3; ++coil) {
+    sample.sensor_calibrations.push_back(directory + "/coil20" + std::to_string(coil + 1));
+    WriteCoilCalibration(sample.sensor_calibrations.back(), coil);
+  }
 
   // Stream rates decide which tones a stream carries, so they are known before
   // the amplitudes are chosen.

@@ -64,6 +64,22 @@ double Recording::SampleRate(int stream) const {
   return rate;
 }
 
+Calibration::Calibration(int kind, const std::string& base) : path_(base + (kind == 1 ? ".CLB" : ".CLC")) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path_, ec))
+    throw ToolError(path_ + ": cannot open the calibration: no such file");
+  handle_ = CalOpenHT(kind, base.c_str());
+  if (handle_ == nullptr)
+    throw ToolError(path_ + ": cannot open the calibration: not a " + (kind == 1 ? "box" : "sensor") +
+                    " calibration, or its header or tables are malformed");
+}
+
+int Calibration::ChannelCount() const {
+  int32_t count = 0;
+  Check(ReadCalPrmHT(handle_, "NCHN", OLMTS_TYPE_INT32, &count), path_ + ": NCHN");
+  return count;
+}
+
 // ---- Times ----------------------------------------------------------------------
 
 namespace {
