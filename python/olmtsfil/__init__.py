@@ -8,8 +8,8 @@ interface (ctypes; no compiled extension).
 from .errors import (STATUS, EndOfDataError, NameNotFoundError, NoResponseError, OlmtsError, OpenError,
                      OutOfCalibrationRangeError, StreamError, TypeMismatchError, status_text)
 from .recording import Delay, Gap, Parameters, Recording, Scans, Spectra, Stream, decode_samples
-from .calibration import (Calibration, Response, Stages, box_response, default_sensor_channels, read_fap,
-                          response_stages, sensor_response, to_fap)
+from .calibration import (Calibration, Response, Stages, box_response, default_sensor_channels, delay_phase,
+                          read_fap, response_stages, sensor_response, to_fap)
 from ._native import LIBRARY_ENV, MissingExportError
 
 
@@ -25,6 +25,6 @@ __all__ = [
     "Calibration", "Delay", "EndOfDataError", "Gap", "LIBRARY_ENV", "MissingExportError", "NameNotFoundError",
     "NoResponseError", "OlmtsError", "OpenError", "OutOfCalibrationRangeError", "Parameters", "Recording",
     "Response", "STATUS", "Scans", "Spectra", "Stages", "Stream", "StreamError", "TypeMismatchError",
-    "box_response", "decode_samples", "default_sensor_channels", "library_path", "read_fap", "response_stages",
-    "sensor_response", "status_text", "to_fap",
+    "box_response", "decode_samples", "default_sensor_channels", "delay_phase", "library_path", "read_fap",
+    "response_stages", "sensor_response", "status_text", "to_fap",
 ]

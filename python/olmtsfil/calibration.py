@@ -205,10 +205,13 @@ class Stages(collections.namedtuple("Stages", "frequencies channels sensor box t
 
     - ``sensor``: the sensor response (NaN where no sensor block serves the
       channel or no sensor calibration was given);
-    - ``box``: the box response, analog and digital parts together;
+    - ``box``: the box response, analog and digital parts together, without
+      the linear phase of the acquisition delay (box_response() gives the
+      library's value, which includes it);
     - ``total``: sensor x box;
-    - ``delay``: the acquisition delay (samples, seconds), a time shift applied
-      to sample times, never part of the responses.
+    - ``delay``: the acquisition delay (samples, seconds), the time shift to
+      apply to sample times. Kept out of the responses so that a caller who
+      corrects the times and divides by ``total`` removes the delay once.
     """
 
     def stage(self, name):
@@ -227,8 +230,10 @@ class Stages(collections.namedtuple("Stages", "frequencies channels sensor box t
                       description="%s response of channel %d (%s)" % (stage, column + 1, self.channels[column]))
 
 
-def response_stages(rec, stream, freqs, box=None, sensor=None, sensor_channels=None):
+def response_stages(rec, stream, freqs, box=None, sensor=None, sensor_channels=None, delay_in_box=False):
     """The stages of ``stream`` of the recording at each frequency (see Stages).
+    ``delay_in_box`` keeps the delay's linear phase in the box stage, as the
+    library forms it (then do not shift the sample times as well).
 
     ``box`` is a box Calibration. ``sensor`` is either one sensor Calibration
     whose blocks serve several channels (``sensor_channels`` maps channel
@@ -238,9 +243,12 @@ def response_stages(rec, stream, freqs, box=None, sensor=None, sensor_channels=N
     freqs = _as_frequencies(freqs)
     n = rec.channel_count
     nan = np.full((len(freqs), n), np.nan)
+    delay = _stream_delay(rec, stream)
     if box is not None:
         box_part = box_response(box, rec, stream, freqs)
         box_values, box_aux = box_part.values, box_part.aux
+        if not delay_in_box:
+            box_values = box_values * np.exp(-1j * delay_phase(freqs, delay))[:, np.newaxis]
     else:
         box_values, box_aux = nan + 0j, nan.copy()
     sensor_values, sensor_aux = nan + 0j, nan.copy()
@@ -254,7 +262,13 @@ def response_stages(rec, stream, freqs, box=None, sensor=None, sensor_channels=N
         sensor_values[:, number - 1] = part.values[:, block]
         sensor_aux[:, number - 1] = part.aux[:, block]
     return Stages(freqs, rec.channel_names, sensor_values, box_values, sensor_values * box_values, sensor_aux,
-                  box_aux, _stream_delay(rec, stream))
+                  box_aux, delay)
+
+
+def delay_phase(freqs, delay):
+    """The linear phase (radians) a delay gives a response at each frequency:
+    -2 pi f x delay in seconds."""
+    return -2.0 * np.pi * _as_frequencies(freqs) * delay.seconds
 
 
 def _sensor_assignments(rec, sensor, sensor_channels):
