@@ -1,7 +1,8 @@
 // Writes a large single-stream recording for the Python reading benchmark:
-// DIR/bench.TBL and DIR/bench.TS1, stream 1 at 24000 Hz, five channels of 3-byte
-// samples in records of one second, at least MEGABYTES of stream data.
-// Usage: olmtsfil_python_bench_recording DIR [MEGABYTES=120]
+// DIR/bench.TBL and DIR/bench.TS1, at least MEGABYTES of stream 1 in records of
+// 1000 scans of six 3-byte samples, one record per second: the layout of the
+// stream of bench/reading_bench.cc, so that scans per second compare directly.
+// Usage: olmtsfil_python_bench_recording DIR [MEGABYTES=108]
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -19,20 +20,21 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string directory = argv[1];
-  const double megabytes = argc > 2 ? std::atof(argv[2]) : 120.0;
+  const double megabytes = argc > 2 ? std::atof(argv[2]) : 108.0;
   RecordingFiles files(directory, "bench");
-  TypicalTable().Write(files.Path(".TBL"));  // "SRL1" = 24000
+  TypicalTable().Write(files.Path(".TBL"));
 
   TagSpec tag;
-  tag.scnt = 24000;
-  tag.rate = 24000;
-  tag.nchn = 5;
+  tag.scnt = 1000;
+  tag.rate = 1000;
+  tag.nchn = 6;
+  tag.ltag = 32;
   tag.utc = MakeStamp(2026, 3, 14, 0, 0, 0);
   const double record_bytes = static_cast<double>(tag.DataBlockSize() + tag.ltag);
   const int records = static_cast<int>(megabytes * 1e6 / record_bytes) + 1;
 
   std::ofstream out(files.Path(".TS1"), std::ios::binary | std::ios::trunc);
-  constexpr int kRecordsPerChunk = 16;  // bounds the memory of the encoder
+  constexpr int kRecordsPerChunk = 256;  // bounds the memory of the encoder
   for (int first = 0; first < records && out; first += kRecordsPerChunk) {
     TagSpec chunk = tag;
     chunk.utc = AddSeconds(tag.utc, first);  // one record per second
@@ -44,6 +46,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot write %s\n", files.Path(".TS1").c_str());
     return 1;
   }
-  std::printf("%s %d %d\n", files.base().c_str(), records, static_cast<int>(tag.scnt));
+  std::printf("%s %d %d %d\n", files.base().c_str(), records, static_cast<int>(tag.scnt), static_cast<int>(tag.nchn));
   return 0;
 }

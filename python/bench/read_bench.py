@@ -34,8 +34,8 @@ def build_recording(build, directory, megabytes):
                    stdout=subprocess.DEVNULL)
     program = os.path.join(build, "python", "olmtsfil_python_bench_recording")
     out = subprocess.run([program, directory, str(megabytes)], check=True, capture_output=True, text=True).stdout
-    base, records, scans_per_record = out.split()
-    return base, int(records), int(scans_per_record)
+    base, records, scans_per_record, channels = out.split()
+    return base, int(records), int(scans_per_record), int(channels)
 
 
 def best_of(repeat, function):
@@ -58,9 +58,14 @@ def find_cpp_bench(build, explicit):
     return None
 
 
+# The scan-reading benchmarks of bench/reading_bench.cc, on a stream of the same layout.
+CPP_FILTER = "BM_BaselineBlockReadAndConvert|BM_ReadScanDblHT|BM_ReadScanHT"
+
+
 def run_cpp_bench(path):
-    """items_per_second of every benchmark of the Google Benchmark program."""
-    out = subprocess.run([path, "--benchmark_format=json"], check=True, capture_output=True, text=True).stdout
+    """items_per_second (scans per second) of the scan-reading benchmarks."""
+    out = subprocess.run([path, "--benchmark_format=json", "--benchmark_filter=" + CPP_FILTER], check=True,
+                         capture_output=True, text=True).stdout
     report = json.loads(out)
     return {b["name"]: b.get("items_per_second") for b in report.get("benchmarks", [])}
 
@@ -68,7 +73,7 @@ def run_cpp_bench(path):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.environ.get("OLMTSFIL_BUILD_DIR", os.path.join(ROOT, "build")))
-    parser.add_argument("--megabytes", type=float, default=120.0)
+    parser.add_argument("--megabytes", type=float, default=108.0)
     parser.add_argument("--scanwise-scans", type=int, default=500_000,
                         help="scans read one call at a time before extrapolating (0: the whole stream)")
     parser.add_argument("--repeat", type=int, default=3)
@@ -84,18 +89,18 @@ def main():
 
     work = tempfile.mkdtemp(prefix="olmtsfil-bench-")
     try:
-        base, records, per_record = build_recording(build, work, args.megabytes)
+        base, records, per_record, channels = build_recording(build, work, args.megabytes)
         size = os.path.getsize(base + ".TS1")
         total_scans = records * per_record
-        print("stream: %s.TS1, %.1f MB, %d records, %d scans of 5 channels" % (base, size / 1e6, records,
-                                                                                  total_scans))
+        print("stream: %s.TS1, %.1f MB, %d records, %d scans of %d channels" % (base, size / 1e6, records,
+                                                                                   total_scans, channels))
 
         def bulk():
             with olmtsfil.Recording(base) as rec:
                 return rec.read(stream=1, stop_at_gap=False).data
 
         bulk_time, data = best_of(args.repeat, bulk)
-        assert data.shape == (total_scans, 5), data.shape
+        assert data.shape == (total_scans, channels), data.shape
         bulk_rate = total_scans / bulk_time
 
         library = _native.lib()
@@ -106,12 +111,12 @@ def main():
             values = (ctypes.c_double * 12)()
             flag = ctypes.c_int32()
             read = library.ReadScanDblHT
-            out = np.empty((subset, 5))
+            out = np.empty((subset, channels))
             try:
                 for i in range(subset):
                     if read(handle, 1, ctypes.byref(flag), values) != 0:
                         raise RuntimeError("scan %d not read" % i)
-                    out[i] = values[:5]
+                    out[i] = values[:channels]
             finally:
                 library.TSCloseHT(ctypes.byref(handle))
             return out
@@ -120,7 +125,7 @@ def main():
         assert np.array_equal(scans, data[:subset]), "bulk and scan-by-scan reads differ"
         scan_rate = subset / scan_time
 
-        print("bulk read (Recording.read):          %12.0f scans/s  (%.3f s for the stream, %.0f MB/s)"
+        print("bulk read (Recording.read):           %12.0f scans/s  (%.3f s for the stream, %.0f MB/s)"
               % (bulk_rate, bulk_time, size / bulk_time / 1e6))
         print("scan by scan (ReadScanDblHT, ctypes): %12.0f scans/s  (%d scans timed%s)"
               % (scan_rate, subset, ", extrapolated: %.1f s for the stream" % (total_scans / scan_rate)
@@ -136,7 +141,7 @@ def main():
                 figures = {}
             for name, rate in figures.items():
                 if rate:
-                    print("C++ %-34s %12.0f items/s; bulk Python / this: %.2f" % (name + ":", rate, bulk_rate / rate))
+                    print("C++ %-33s %12.0f scans/s; bulk Python / this: %.2f" % (name + ":", rate, bulk_rate / rate))
         else:
             print("C++ reading benchmark not built (configure with -DOLMTSFIL_BUILD_BENCH=ON, or pass --cpp-bench)")
     finally:

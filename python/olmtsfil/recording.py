@@ -343,11 +343,12 @@ class Stream:
             base = raw.ctypes.data + 1
             got = 0
             status = 0
+            read_record, gap = library.ReadRecHT, library.GapHT
             for i in range(records):
-                if stop_at_gap and (total or got) and library.GapHT(handle, k) != 0:
+                if stop_at_gap and (total or got) and gap(handle, k) != 0:
                     finished = True
                     break
-                status = library.ReadRecHT(handle, k, stride, ctypes.c_void_p(base + i * stride))
+                status = read_record(handle, k, stride, base + i * stride)
                 if status != 0:
                     finished = True
                     break
