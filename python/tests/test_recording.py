@@ -43,6 +43,9 @@ def test_parameters_are_a_typed_read_only_mapping(rec, raw_rec):
     with pytest.raises(KeyError) as error:
         rec.params["CHH"]  # a prefix of a stored name is no match
     assert error.value.code == 201
+    python_types = {0: int, 1: float, 2: str, 3: type(None), 4: str, 5: dt.datetime}
+    for name in rec.params:
+        assert isinstance(rec.params[name], python_types[rec.params.type_code(name)]), name
     assert rec.channel_count == 5
     assert rec.channel_names == ["Ex", "Ey", "Hx", "Hy", "Hz"]
 
