@@ -115,10 +115,20 @@ class Parameters(collections.abc.Mapping):
         return "Parameters({%s})" % ", ".join("%r: %r" % (n, self[n]) for n in self)
 
 
-class Scans(collections.namedtuple("Scans", "data start sample_rate")):
-    """Scans read from a stream: ``data`` an (n, channels) float64 array of
-    fractions of full scale, ``start`` the datetime of its first scan (None when
-    nothing was read), ``sample_rate`` in Hz (from the record tags)."""
+class Scans(collections.namedtuple("Scans", "data start")):
+    """Scans read from a stream, unpacked as ``data, start = stream.read(n)``:
+    ``data`` an (n, channels) float64 array of fractions of full scale, ``start``
+    the datetime of its first scan (None when nothing was read). The attribute
+    ``sample_rate`` gives the rate in Hz of the records read."""
+
+    def __new__(cls, data, start, sample_rate=None):
+        self = super().__new__(cls, data, start)
+        self.sample_rate = sample_rate
+        return self
+
+    def __repr__(self):
+        return "Scans(data=<%s float64>, start=%r, sample_rate=%r)" % (
+            "x".join(map(str, self.data.shape)), self.start, self.sample_rate)
 
     def times(self):
         """datetime64[ns] of every scan of the block."""

@@ -107,7 +107,8 @@ def test_read_reports_start_times_and_stops_at_gaps(rec, sample):
     stream = rec.streams[k]
     first = rec.read(per_record + 10, stream=k)
     assert first.start == stream.first_time and first.sample_rate == rate
-    second = rec.read(5, stream=k)
+    data, start = second = rec.read(5, stream=k)
+    assert data.shape == (5, 5) and start == second.start
     assert second.start == stream.first_time + dt.timedelta(seconds=(per_record + 10) / rate)
     assert second.times()[0] == np.datetime64(second.start, "ns")
     # The rest of the first burst, and not one scan beyond the gap.
