@@ -37,7 +37,9 @@ STREAM_EXTENSIONS = {0: ".TFC", 1: ".TS1", 2: ".TS2 or .TSH", 3: ".TS3 or .TSH",
 
 
 def _encode(text):
-    return text.encode("ascii") if isinstance(text, str) else bytes(text)
+    # Names come back from the table decoded as latin-1; the same way back keeps
+    # any byte a file holds.
+    return text.encode("latin-1") if isinstance(text, str) else bytes(text)
 
 
 def read_typed(reader, name, type_code, function):
@@ -276,6 +278,8 @@ class Stream:
     def tag(self, which="next"):
         """Fields of the tag of the next record (``which="next"``) or of the record
         consumed last (``"last"``) as a dict."""
+        if which not in ("next", "last"):
+            raise ValueError("which is 'next' or 'last', not %r" % (which,))
         code = 0 if which == "last" else 1
         fields = {}
         for name, type_code in TAG_FIELDS:
