@@ -174,6 +174,25 @@ def test_spectra_agree_with_the_c_interface(rec, raw_rec):
         assert spectra.frequency[i] == library.GetDftFreqHT(handle, fi)
 
 
+def test_a_cut_record_ends_the_read_and_the_next_read_raises(sample, tmp_path):
+    # The sample with one defect: its stream-4 file loses the end of its last data block.
+    import shutil
+    for name in os.listdir(sample["directory"]):
+        shutil.copy(os.path.join(sample["directory"], name), tmp_path / name)
+    base = str(tmp_path / os.path.basename(sample["base"]))
+    stream_file = base + ".TS4"
+    with open(stream_file, "r+b") as f:
+        f.truncate(os.path.getsize(stream_file) - 7)
+    with olmtsfil.Recording(base) as rec:
+        per_record = rec.streams[4].scans_per_record
+        records = len(list(rec.records(4)))
+        block = rec.read(stream=4)
+        assert len(block.data) == (records - 1) * per_record
+        with pytest.raises(olmtsfil.OlmtsError) as error:
+            rec.read(stream=4)
+        assert error.value.code == 1221 and error.value.function == "ReadRecHT"
+
+
 def test_failures_raise_with_code_and_meaning(rec, tmp_path):
     with pytest.raises(olmtsfil.OpenError) as error:
         olmtsfil.Recording(tmp_path / "absent")
