@@ -225,6 +225,8 @@ class Stages(collections.namedtuple("Stages", "frequencies channels sensor box t
         column = self.channels.index(channel) if isinstance(channel, str) else int(channel) - 1
         if not 0 <= column < len(self.channels):
             raise ValueError("no channel %r" % (channel,))
+        if not np.all(np.isfinite(self.stage(stage)[:, column])):
+            raise ValueError("channel %r has no %s stage (no calibration serves it)" % (channel, stage))
         return to_fap(path, self.frequencies, self.stage(stage)[:, column], input_units=input_units,
                       output_units=output_units,
                       description="%s response of channel %d (%s)" % (stage, column + 1, self.channels[column]))

@@ -93,6 +93,8 @@ def test_fap_tables_name_units_and_rebuild_the_response(rec, cals, tmp_path):
     assert rows in text.getvalue()
     with pytest.raises(ValueError):
         stages.to_fap(path, "Hx", input_units="", output_units="V")
+    with pytest.raises(ValueError):
+        stages.to_fap(path, "Ex", input_units="mV/km", output_units="V")  # no sensor stage for Ex
 
 
 def test_response_failures_raise_with_code(rec, cals, sample):
