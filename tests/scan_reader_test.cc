@@ -206,6 +206,28 @@ TEST_F(ScanReaderTest, RecordsWithoutScansArePassedOver) {
   EXPECT_EQ(ReadScanDblHT(handle, 2, &flag, values), OLMTS_NO_MEMORY);
 }
 
+TEST_F(ScanReaderTest, SamplesWithoutBytes) {
+  // LSMP 0: the scans are empty, the values 0; with no trailer there is no
+  // data block at all.
+  TagSpec t = ScanTag(2, 3, 0);
+  t.trailer_factor = 1;
+  t.sbrec = 1;
+  files.Write(".TS1", EncodeStream(t, 2));
+  t.trailer_factor = 0;
+  files.Write(".TS5", EncodeStream(t, 2));
+  ASSERT_NE(Open(), nullptr);
+  int32_t flag = 0;
+  double values[3] = {9, 9, 9};
+  for (int scan = 0; scan < 4; ++scan) {
+    ASSERT_EQ(ReadScanDblHT(handle, 1, &flag, values), OLMTS_OK);
+    EXPECT_EQ(flag, scan % 2 == 0 ? 1 : -1);
+    EXPECT_EQ(values[0], 0.0);
+    EXPECT_EQ(values[2], 0.0);
+  }
+  EXPECT_EQ(ReadScanDblHT(handle, 1, &flag, values), OLMTS_END_OF_DATA);
+  EXPECT_EQ(ReadScanDblHT(handle, 5, &flag, values), OLMTS_NO_MEMORY);
+}
+
 TEST_F(ScanReaderTest, DisagreeingRecordStopsScanReadingStickily) {
   TagSpec t = ScanTag(2, 2);
   Bytes file = EncodeStream(t, 1);
