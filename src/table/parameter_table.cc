@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "common/typed_value.h"
 
 namespace olmtsfil {
 namespace {
@@ -149,21 +150,7 @@ Status ParameterTable::Read(std::string_view name, int32_t type, void* out) cons
   if (entry == nullptr) return Status::kNoSuchName;
   const auto requested = static_cast<uint8_t>(type & 0xFF);
   if (requested != entry->type) return Status::kTypeMismatch;
-  switch (static_cast<ValueType>(requested)) {
-    case ValueType::kInt32:
-      std::memcpy(out, entry->value, 4);
-      return Status::kOk;
-    case ValueType::kDouble:
-    case ValueType::kTimeStamp:
-      std::memcpy(out, entry->value, 8);
-      return Status::kOk;
-    case ValueType::kText16:
-    case ValueType::kText:
-      CopyFixedWidth(static_cast<char*>(out), FieldText(entry->value, sizeof entry->value), 16);
-      return Status::kOk;
-    default:
-      return Status::kTypeMismatch;
-  }
+  return DeliverValue(requested, entry->value, out);
 }
 
 Status ParameterTable::ReadInt(std::string_view name, int32_t* out) const {
