@@ -49,7 +49,7 @@ void Recording::RequireStream(int stream) const {
   // on every call; asking for a tag field costs nothing and moves nothing.
   int32_t value = 0;
   if (ReadTagHT(handle_, stream, 1, "SCNT", OLMTS_TYPE_INT32, &value) == OLMTS_BAD_STREAM)
-    throw ToolError(Where(stream) + ": " + DescribeStatus(OLMTS_BAD_STREAM) + "; the file is missing or unreadable");
+    throw ToolError(Where(stream) + ": " + DescribeStatus(OLMTS_BAD_STREAM) + "; the file is missing or unreadable, or holds no record of the stream's rate class");
 }
 
 int Recording::ChannelCount() const {
