@@ -161,8 +161,20 @@ TEST_F(OlmtsTool, InfoSummarisesEveryStreamAloneAndOverItsFileSet) {
   EXPECT_EQ(all["streams"][3]["records"], 1200);
   EXPECT_EQ(all["streams"][0]["records"], 30);
 
-  const Result text = Run("info " + base_);
+  const Result text = Run("info " + base_ + ".TBL");  // the table file's name names the recording too
+  EXPECT_EQ(text.exit_code, 0) << text.err;
   EXPECT_NE(text.out.find("Ex=1 Ey=2 Hx=3 Hy=4 Hz=5"), std::string::npos) << text.out;
+}
+
+TEST_F(OlmtsTool, InfoListsTheFilesTheLibraryFollowsInASetCopiedInUpperCase) {
+  RecordingFiles upper(dir_->path(), "UP314A");
+  WriteFile(upper.Path(".TBL"), ReadFile(base_ + ".TBL"));
+  WriteFile(upper.Path(".TS4"), ReadFile(dir_->File("site1_314a.TS4")));
+  WriteFile(dir_->File("UP315A.TS4"), ReadFile(dir_->File("site1_315a.TS4")));
+  const Json j = RunJson("info --json --concat " + upper.base());
+  ASSERT_EQ(j["streams"].size(), 1u);
+  EXPECT_EQ(j["streams"][0]["files"], (Json{"UP314A.TS4", "UP315A.TS4"}));
+  EXPECT_EQ(j["streams"][0]["records"], 1200);
 }
 
 TEST_F(OlmtsTool, ParamsListsEveryParameterWithItsTypeAndValue) {
@@ -328,6 +340,9 @@ TEST_F(OlmtsTool, ErrorsNameTheFileAndTheStatusAndNeverCrash) {
   ExpectError("response " + base_ + " --stream 3 --box " + dir_->path() + "/box101", "response", "--freq");
   ExpectError("response " + base_ + " --stream 3 --freq 1e6 --box " + dir_->path() + "/box101" + Sensors(),
               "coil201.CLC", "status 1229");
+
+  // A sample cannot be written below a file.
+  ExpectError("sample " + base_ + ".TBL/sample", "site1_314a.TBL/sample", "cannot write the sample recording");
 
   // A table file of garbage opens nothing.
   WriteFile(dir_->File("garbage.TBL"), Bytes(100, 0xFF));

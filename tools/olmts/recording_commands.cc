@@ -1,5 +1,6 @@
 // `info`, `params`, `tags`, `gaps`, `scans` and `spectra`: what is in a
 // recording, whether it is complete and what its samples look like.
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -61,16 +62,28 @@ std::vector<std::string> FileSet(const std::string& first, bool follow) {
   if (!follow || !std::filesystem::exists(first, ec)) return files;
   for (int guard = 0; guard < 1000; ++guard) {
     const std::filesystem::path current(files.back());
-    std::string stem = current.stem().string();
+    const std::string original = current.stem().string();
+    std::string stem = original;
     for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (stem.size() < 2 || stem.back() < 'a' || stem.back() > 'y') break;
+    // The recorder writes lower-case stems; the library also follows a set
+    // copied in upper case, trying each name also in the case of the current one.
     std::vector<std::string> candidates;
-    const auto with_stem = [&](const std::string& s) {
-      return (current.parent_path() / (s + current.extension().string())).string();
+    const bool upper = std::isupper(static_cast<unsigned char>(original.back())) != 0;
+    const auto add = [&](const std::string& next_stem, std::size_t suffix) {
+      const auto path = [&](const std::string& s) {
+        return (current.parent_path() / (s + current.extension().string())).string();
+      };
+      candidates.push_back(path(next_stem));
+      if (!upper) return;
+      std::string cased = original.substr(0, original.size() - suffix) + next_stem.substr(next_stem.size() - suffix);
+      for (std::size_t i = cased.size() - suffix; i < cased.size(); ++i)
+        cased[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(cased[i])));
+      candidates.push_back(path(cased));
     };
     std::string next = stem;
     next.back() = static_cast<char>(next.back() + 1);
-    candidates.push_back(with_stem(next));
+    add(next, 1);
     unsigned month = 0;
     int day = 0;
     if (stem.size() >= 4 && std::sscanf(stem.c_str() + stem.size() - 4, "%1x%2d", &month, &day) == 2 && month >= 1 &&
@@ -88,10 +101,10 @@ std::vector<std::string> FileSet(const std::string& first, bool follow) {
       const auto dated = [&](unsigned m, int d) {
         char field[8];
         std::snprintf(field, sizeof field, "%01x%02da", m, d);
-        return with_stem(stem.substr(0, stem.size() - 4) + field);
+        add(stem.substr(0, stem.size() - 4) + field, 4);
       };
-      candidates.push_back(dated(month, day));
-      if (month == 2 && day == 29) candidates.push_back(dated(3, 1));
+      dated(month, day);
+      if (month == 2 && day == 29) dated(3, 1);
     }
     std::string found;
     for (const std::string& c : candidates)
