@@ -63,6 +63,10 @@ void RunResponse(const ResponseOptions& options) {
                                                             std::to_string(stream));
   const std::vector<std::string> names = ChannelNames(recording.get(), instrument.channels());
 
+  // Every response first, so that a failure prints only its message.
+  std::vector<std::vector<ChannelResponse>> responses;
+  for (double f : frequencies) responses.push_back(instrument.At(stream, f));
+
   Json rows = Json::array();
   if (!options.json) {
     std::cout << "recording  " << recording.base() << "  stream " << stream << ", " << Number(rate) << " Hz\n";
@@ -74,8 +78,9 @@ void RunResponse(const ResponseOptions& options) {
     std::printf("%10s %-4s %11s %8s %9s %11s %8s %9s %11s %8s %9s\n", "freq_hz", "chan", "box_mag", "box_deg",
                 "box_aux", "sensor_mag", "sens_deg", "sens_aux", "total_mag", "total_deg", "total_aux");
   }
-  for (double f : frequencies) {
-    const std::vector<ChannelResponse> channels = instrument.At(stream, f);
+  for (std::size_t i = 0; i < frequencies.size(); ++i) {
+    const double f = frequencies[i];
+    const std::vector<ChannelResponse>& channels = responses[i];
     Json jf;
     jf["frequency_hz"] = f;
     jf["channels"] = Json::array();
