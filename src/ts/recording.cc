@@ -137,13 +137,21 @@ void Recording::SkipData(int k) {
 }
 
 bool Recording::OpenNextFile(int k) {
+  // File names carry month, day and letter but no year, so a set of daily files
+  // covering a whole year leads from its last day back to its first. Such a set
+  // ends where it would come round to its first file, and in any case after as
+  // many files as there are distinct names; otherwise reading and seeking with
+  // concatenation would never end.
+  constexpr int32_t kMaxSetFiles = 12 * 31 * 26;
   StreamState& s = mutable_stream(k);
-  if (!s.HasFile()) return false;
+  if (!s.HasFile() || s.files_after_first >= kMaxSetFiles) return false;
   for (const std::string& candidate : NextSetFileName(s.current_path)) {
+    if (candidate == s.first_path) return false;
     InputFile next;
     if (!next.Open(candidate.c_str())) continue;
     s.file = std::move(next);
     s.current_path = candidate;
+    ++s.files_after_first;
     return true;
   }
   return false;
@@ -157,6 +165,7 @@ Status Recording::ReopenFirstFile(int k) {
   if (!first.Open(s.first_path.c_str())) return Status::kCannotReopen;
   s.file = std::move(first);
   s.current_path = s.first_path;
+  s.files_after_first = 0;
   return Status::kOk;
 }
 
