@@ -259,6 +259,23 @@ TEST_F(OlmtsTool, ScansExportTheLibrarysValuesAsCsvAndRawDoubles) {
   EXPECT_NE(tail.err.find("end of data after 2400 of 5000 scans"), std::string::npos) << tail.err;
 }
 
+TEST_F(OlmtsTool, StartTimesAreReadInTheUsualIso8601Forms) {
+  const auto first_time = [&](const std::string& start) {
+    const Result r = Run("scans " + base_ + " --stream 3 --concat --count 1 --start \"" + start + "\"");
+    EXPECT_EQ(r.exit_code, 0) << start << ": " << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    return lines.size() == 2 ? Split(lines[1])[0] : std::string();
+  };
+  EXPECT_EQ(first_time("2026-03-14 23:59:59Z"), "2026-03-14T23:59:59.000000");
+  EXPECT_EQ(first_time("2026-03-14T23:59"), "2026-03-14T23:59:00.000000");
+  EXPECT_EQ(first_time("2026-03-15"), "2026-03-15T00:00:00.000000");
+  EXPECT_EQ(first_time("2026-03-14T23:59:59.001"), "2026-03-14T23:59:59.006667");  // the next scan
+  EXPECT_EQ(first_time("2026-03-14T00:00:00"), "2026-03-14T23:50:00.000000");    // before the first record
+  for (const char* bad : {"2026-02-29", "2026-03-14T24:00:00", "2026-03-14T23:59:60", "2026-3-14",
+                          "2026-03-14T23:59:59.1234567890", "2026-03-14T23:59.5", "1969-12-31", "2026-03-14X"})
+    ExpectError("scans " + base_ + " --stream 3 --start \"" + std::string(bad) + "\"", bad, "bad time");
+}
+
 TEST_F(OlmtsTool, SpectraGiveWindowLevelAndFrequencyOfEachCoefficient) {
   const std::vector<std::string> lines = Lines(Run("spectra " + base_).out);
   ASSERT_EQ(lines.size(), 301u);  // 30 records of 10 coefficients
