@@ -2,6 +2,7 @@
 // recording, whether it is complete and what its samples look like.
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -390,30 +391,39 @@ void RunGaps(const RecordOptions& options) {
 
 namespace {
 
-// A progress bar on stderr, drawn only when stderr is a terminal and the export
-// is long enough to wait for.
+// A progress bar on stderr, drawn only when stderr is a terminal and only once
+// an export has run long enough to wait for; a count of scans when the total is
+// not known.
 class Progress {
  public:
   explicit Progress(long long total)
-      : total_(total), enabled_(total >= 200000 && OLMTS_ISATTY(OLMTS_FILENO(stderr))) {}
+      : total_(total), enabled_(OLMTS_ISATTY(OLMTS_FILENO(stderr)) != 0), start_(Clock::now()), last_(start_) {}
   ~Progress() {
-    if (enabled_ && drawn_ >= 0) std::fprintf(stderr, "\r%60s\r", "");
+    if (drawn_) std::fprintf(stderr, "\r%60s\r", "");
   }
   void Update(long long done) {
-    if (!enabled_) return;
-    const int percent = static_cast<int>(done * 100 / total_);
-    if (percent == drawn_) return;
-    drawn_ = percent;
-    const int width = 40, filled = percent * width / 100;
-    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", width - filled, "",
-                 percent);
+    if (!enabled_ || (done & 1023) != 0) return;  // the clock is not free either
+    const Clock::time_point now = Clock::now();
+    if (now - start_ < std::chrono::milliseconds(500) || now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    drawn_ = true;
+    if (total_ <= 0) {
+      std::fprintf(stderr, "\r%lld scans", done);
+    } else {
+      const int percent = static_cast<int>(done * 100 / total_);
+      const int width = 40, filled = percent * width / 100;
+      std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", width - filled,
+                   "", percent);
+    }
     std::fflush(stderr);
   }
 
  private:
+  using Clock = std::chrono::steady_clock;
   long long total_;
   bool enabled_;
-  int drawn_ = -1;
+  bool drawn_ = false;
+  Clock::time_point start_, last_;
 };
 
 }  // namespace
@@ -487,7 +497,7 @@ void RunScans(const ScansOptions& options) {
       std::fwrite(line.data(), 1, line.size(), stdout);
     }
     ++written;
-    if (wanted > 0) progress.Update(written);
+    progress.Update(written);
   }
   std::fflush(stdout);
   if (std::ferror(stdout)) throw ToolError("cannot write the scans");
