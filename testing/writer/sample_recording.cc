@@ -35,7 +35,8 @@ std::string Stem(int day, char sequence) { return DatedStem(kStemPrefix, 3, day,
 
 TableFile SampleTable() {
   TableFile t;
-  // Identification first, as the recorder writes it.
+  // Identification first, as the recorder writes it. This hardware identifier
+  // makes the box response come from the front-end circuit model.
   t.Text("SITE", "Sample site 1").Text("HW", "OLM5A").Text("VER", "4270A2");
   t.Add(Parameter::Text("NOTE", "tones+noise", 4));
   t.Add(Parameter::Stamp("STIM", Reference()));
@@ -156,8 +157,9 @@ std::vector<RecordedTone> RecordedTones(const SampleRecording& sample, int strea
   return out;
 }
 
-// Writes one stream, `records_per_file[i]` records into file i of its set; each
-// burst is a run of consecutive records starting at its own time.
+// Where a stream's records go: `files` gives each file of its set with its
+// record count; each burst is a run of consecutive records starting at its own
+// time.
 struct StreamLayout {
   int stream;
   double rate_hz;

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
                "Times are ISO 8601, e.g. 2026-03-14T10:00:00.",
                "olmts"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "olmts 1.0.0");
+  app.set_version_flag("--version", "olmts " OLMTS_VERSION);
 
   olmts::InfoOptions info;
   CLI::App* info_cmd = app.add_subcommand("info", "identifiers, channel map and every stream's files, records and gaps");

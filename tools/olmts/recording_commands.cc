@@ -1,6 +1,8 @@
 // `info`, `params`, `tags`, `gaps`, `scans` and `spectra`: what is in a
 // recording, whether it is complete and what its samples look like.
+#include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -61,16 +63,28 @@ std::vector<std::string> FileSet(const std::string& first, bool follow) {
   if (!follow || !std::filesystem::exists(first, ec)) return files;
   for (int guard = 0; guard < 1000; ++guard) {
     const std::filesystem::path current(files.back());
-    std::string stem = current.stem().string();
+    const std::string original = current.stem().string();
+    std::string stem = original;
     for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (stem.size() < 2 || stem.back() < 'a' || stem.back() > 'y') break;
+    // The recorder writes lower-case stems; the library also follows a set
+    // copied in upper case, trying each name also in the case of the current one.
     std::vector<std::string> candidates;
-    const auto with_stem = [&](const std::string& s) {
-      return (current.parent_path() / (s + current.extension().string())).string();
+    const bool upper = std::isupper(static_cast<unsigned char>(original.back())) != 0;
+    const auto add = [&](const std::string& next_stem, std::size_t suffix) {
+      const auto path = [&](const std::string& s) {
+        return (current.parent_path() / (s + current.extension().string())).string();
+      };
+      candidates.push_back(path(next_stem));
+      if (!upper) return;
+      std::string cased = original.substr(0, original.size() - suffix) + next_stem.substr(next_stem.size() - suffix);
+      for (std::size_t i = cased.size() - suffix; i < cased.size(); ++i)
+        cased[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(cased[i])));
+      candidates.push_back(path(cased));
     };
     std::string next = stem;
     next.back() = static_cast<char>(next.back() + 1);
-    candidates.push_back(with_stem(next));
+    add(next, 1);
     unsigned month = 0;
     int day = 0;
     if (stem.size() >= 4 && std::sscanf(stem.c_str() + stem.size() - 4, "%1x%2d", &month, &day) == 2 && month >= 1 &&
@@ -88,10 +102,10 @@ std::vector<std::string> FileSet(const std::string& first, bool follow) {
       const auto dated = [&](unsigned m, int d) {
         char field[8];
         std::snprintf(field, sizeof field, "%01x%02da", m, d);
-        return with_stem(stem.substr(0, stem.size() - 4) + field);
+        add(stem.substr(0, stem.size() - 4) + field, 4);
       };
-      candidates.push_back(dated(month, day));
-      if (month == 2 && day == 29) candidates.push_back(dated(3, 1));
+      dated(month, day);
+      if (month == 2 && day == 29) dated(3, 1);
     }
     std::string found;
     for (const std::string& c : candidates)
@@ -377,30 +391,39 @@ void RunGaps(const RecordOptions& options) {
 
 namespace {
 
-// A progress bar on stderr, drawn only when stderr is a terminal and the export
-// is long enough to wait for.
+// A progress bar on stderr, drawn only when stderr is a terminal and only once
+// an export has run long enough to wait for; a count of scans when the total is
+// not known.
 class Progress {
  public:
   explicit Progress(long long total)
-      : total_(total), enabled_(total >= 200000 && OLMTS_ISATTY(OLMTS_FILENO(stderr))) {}
+      : total_(total), enabled_(OLMTS_ISATTY(OLMTS_FILENO(stderr)) != 0), start_(Clock::now()), last_(start_) {}
   ~Progress() {
-    if (enabled_ && drawn_ >= 0) std::fprintf(stderr, "\r%60s\r", "");
+    if (drawn_) std::fprintf(stderr, "\r%60s\r", "");
   }
   void Update(long long done) {
-    if (!enabled_) return;
-    const int percent = static_cast<int>(done * 100 / total_);
-    if (percent == drawn_) return;
-    drawn_ = percent;
-    const int width = 40, filled = percent * width / 100;
-    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", width - filled, "",
-                 percent);
+    if (!enabled_ || (done & 1023) != 0) return;  // the clock is not free either
+    const Clock::time_point now = Clock::now();
+    if (now - start_ < std::chrono::milliseconds(500) || now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    drawn_ = true;
+    if (total_ <= 0) {
+      std::fprintf(stderr, "\r%lld scans", done);
+    } else {
+      const int percent = static_cast<int>(done * 100 / total_);
+      const int width = 40, filled = percent * width / 100;
+      std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################", width - filled,
+                   "", percent);
+    }
     std::fflush(stderr);
   }
 
  private:
+  using Clock = std::chrono::steady_clock;
   long long total_;
   bool enabled_;
-  int drawn_ = -1;
+  bool drawn_ = false;
+  Clock::time_point start_, last_;
 };
 
 }  // namespace
@@ -474,7 +497,7 @@ void RunScans(const ScansOptions& options) {
       std::fwrite(line.data(), 1, line.size(), stdout);
     }
     ++written;
-    if (wanted > 0) progress.Update(written);
+    progress.Update(written);
   }
   std::fflush(stdout);
   if (std::ferror(stdout)) throw ToolError("cannot write the scans");

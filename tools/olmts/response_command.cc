@@ -63,6 +63,10 @@ void RunResponse(const ResponseOptions& options) {
                                                             std::to_string(stream));
   const std::vector<std::string> names = ChannelNames(recording.get(), instrument.channels());
 
+  // Every response first, so that a failure prints only its message.
+  std::vector<std::vector<ChannelResponse>> responses;
+  for (double f : frequencies) responses.push_back(instrument.At(stream, f));
+
   Json rows = Json::array();
   if (!options.json) {
     std::cout << "recording  " << recording.base() << "  stream " << stream << ", " << Number(rate) << " Hz\n";
@@ -71,11 +75,12 @@ void RunResponse(const ResponseOptions& options) {
       std::cout << "sensor " << names[static_cast<std::size_t>(c)] << (names[static_cast<std::size_t>(c)].size() < 3 ? "  " : " ")
                 << "  " << instrument.SensorSource(c) << '\n';
     std::cout << "delay      " << Number(delay) << " samples = " << Number(delay / rate) << " s\n\n";
-    std::printf("%12s %-4s %12s %9s %12s %9s %12s %9s\n", "freq_hz", "chan", "box_mag", "box_deg", "sensor_mag",
-                "sens_deg", "total_mag", "total_deg");
+    std::printf("%10s %-4s %11s %8s %9s %11s %8s %9s %11s %8s %9s\n", "freq_hz", "chan", "box_mag", "box_deg",
+                "box_aux", "sensor_mag", "sens_deg", "sens_aux", "total_mag", "total_deg", "total_aux");
   }
-  for (double f : frequencies) {
-    const std::vector<ChannelResponse> channels = instrument.At(stream, f);
+  for (std::size_t i = 0; i < frequencies.size(); ++i) {
+    const double f = frequencies[i];
+    const std::vector<ChannelResponse>& channels = responses[i];
     Json jf;
     jf["frequency_hz"] = f;
     jf["channels"] = Json::array();
@@ -91,14 +96,14 @@ void RunResponse(const ResponseOptions& options) {
         continue;
       }
       const auto cells = [](const ResponseValue& v) {
-        char text[40];
+        char text[48];
         if (!v.usable)
-          std::snprintf(text, sizeof text, "%12s %9s", "n/a", "");
+          std::snprintf(text, sizeof text, "%11s %8s %9.3g", "n/a", "", v.aux);
         else
-          std::snprintf(text, sizeof text, "%12.6g %9.3f", std::abs(v.value), PhaseDegrees(v.value));
+          std::snprintf(text, sizeof text, "%11.6g %8.3f %9.3g", std::abs(v.value), PhaseDegrees(v.value), v.aux);
         return std::string(text);
       };
-      std::printf("%12.6g %-4s %s %s %s\n", f, names[static_cast<std::size_t>(c)].c_str(), cells(r.box).c_str(),
+      std::printf("%10.5g %-4s %s %s %s\n", f, names[static_cast<std::size_t>(c)].c_str(), cells(r.box).c_str(),
                   cells(r.sensor).c_str(), cells(r.total).c_str());
     }
     rows.push_back(jf);

@@ -137,7 +137,7 @@ void RunDemo(const std::string& directory) {
     }
     const TimeStamp last = StampFromSeconds(StampToSeconds(first) + static_cast<int64_t>(std::floor((n - 1) / rate)));
     std::cout << "3. stream " << stream << " at " << rate << " Hz: sought " << FormatTime(sample.analysis_start)
-              << " (status " << seek << "), read " << n << " scans in " << records << " records up to "
+              << " (status " << seek << "),\n   read " << n << " scans in " << records << " records up to "
               << FormatTime(last) << (first.day != last.day ? ", across midnight into the next day's file" : "")
               << ", " << gaps << " gaps\n";
 
@@ -146,7 +146,7 @@ void RunDemo(const std::string& directory) {
     Check(GetAcqDelayHT(h, stream, &delay), recording.base() + ".TBL: acquisition delay");
     const double delay_s = delay / rate;
     const double first_s = static_cast<double>(StampToSeconds(first)) - delay_s;
-    std::cout << "4. acquisition delay " << delay << " samples = " << delay_s << " s: the first scan, stamped "
+    std::cout << "4. acquisition delay " << delay << " samples = " << delay_s << " s:\n   the first scan, stamped "
               << FormatTime(first) << ", describes the field at "
               << FormatTime(StampToSeconds(first) - 1, 1.0 - delay_s, 6) << '\n';
 
@@ -184,7 +184,7 @@ void RunDemo(const std::string& directory) {
       worst_phase = std::max(worst_phase, std::abs(phase_error));
       char injected[64], recovered[64];
       std::snprintf(injected, sizeof injected, "%g %s, %.2f deg", tone.amplitude, SampleComponentUnit(c), tone.phase_deg);
-      std::snprintf(recovered, sizeof recovered, "%.5g %s, %.2f deg", amplitude, SampleComponentUnit(c), phase);
+      std::snprintf(recovered, sizeof recovered, "%.6g %s, %.2f deg", amplitude, SampleComponentUnit(c), phase);
       std::printf("   %-4s %7g   %-26s   %-26s   %+8.4f%% %+9.3f\n", SampleComponentName(c), tone.frequency_hz, injected,
                   recovered, 100 * amplitude_error, phase_error);
     }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 
@@ -15,14 +16,30 @@ void Check(int32_t status, const std::string& what) {
   if (status != OLMTS_OK) throw ToolError(what + ": " + DescribeStatus(status));
 }
 
-Recording::Recording(const std::string& base) : base_(base) {
-  const std::string table = base + ".TBL";
+namespace {
+
+// A base path given with its table file's extension, as a shell's completion
+// offers it, names the same recording.
+std::string WithoutTableExtension(const std::string& base) {
+  std::error_code ec;
+  if (base.size() > 4 && !std::filesystem::exists(base + ".TBL", ec) && std::filesystem::is_regular_file(base, ec)) {
+    std::string extension = base.substr(base.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (extension == ".TBL") return base.substr(0, base.size() - 4);
+  }
+  return base;
+}
+
+}  // namespace
+
+Recording::Recording(const std::string& base) : base_(WithoutTableExtension(base)) {
+  const std::string table = base_ + ".TBL";
   // The library reports only NULL; find the likely reason for the message.
-  if (base.size() > 256) throw ToolError(table + ": cannot open the recording: base path longer than 256 characters");
+  if (base_.size() > 256) throw ToolError(table + ": cannot open the recording: base path longer than 256 characters");
   std::error_code ec;
   if (!std::filesystem::is_regular_file(table, ec))
     throw ToolError(table + ": cannot open the recording: no such table file");
-  handle_ = TSOpenHT(base.c_str());
+  handle_ = TSOpenHT(base_.c_str());
   if (handle_ == nullptr)
     throw ToolError(table + ": cannot open the recording: the table file is unreadable or holds no parameter");
 }
@@ -49,7 +66,7 @@ void Recording::RequireStream(int stream) const {
   // on every call; asking for a tag field costs nothing and moves nothing.
   int32_t value = 0;
   if (ReadTagHT(handle_, stream, 1, "SCNT", OLMTS_TYPE_INT32, &value) == OLMTS_BAD_STREAM)
-    throw ToolError(Where(stream) + ": " + DescribeStatus(OLMTS_BAD_STREAM) + "; the file is missing or unreadable");
+    throw ToolError(Where(stream) + ": " + DescribeStatus(OLMTS_BAD_STREAM) + "; the file is missing or unreadable, or holds no record of the stream's rate class");
 }
 
 int Recording::ChannelCount() const {
