@@ -47,17 +47,6 @@ int DaysInMonth(int month) {
 
 }  // namespace
 
-std::string StreamFileName(std::string_view base_name, int stream) {
-  std::string name(base_name);
-  if (stream == 0) {
-    name += ".TFC";
-  } else {
-    name += ".TS0";
-    name.back() = static_cast<char>('0' + stream);
-  }
-  return name;
-}
-
 std::vector<std::string> NextSetFileName(std::string_view current_path) {
   std::vector<std::string> candidates;
   SplitPath parts = Split(current_path);

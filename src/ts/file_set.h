@@ -10,9 +10,6 @@
 
 namespace olmtsfil {
 
-// The name a stream's own file is opened under: ".TFC" for stream 0, ".TS1" ... ".TS5".
-std::string StreamFileName(std::string_view base_name, int stream);
-
 // Candidate paths of the file after `current_path` in its set, in the order they
 // are tried: next sequence letter, then the next day's "a" file, and 1 March after
 // 28 February when 29 February is missing. Drive, directory and extension are kept;

@@ -83,7 +83,7 @@ class Recording {
 
  private:
   StreamState& mutable_stream(int k) { return streams_[static_cast<std::size_t>(k)]; }
-  Status OpenStreamFile(int k, const std::string& path);
+  void OpenStreamFile(int k, const char* path);
   Status ReadNextTag(int k);
   void SkipData(int k);
   bool OpenNextFile(int k);
