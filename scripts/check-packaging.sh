@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the library into a scratch prefix and builds a tiny consumer with
+# find_package and with pkg-config, then runs both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${OLMTSFIL_BUILD_DIR:-$root/build}
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+cmake -S tests/packaging -B "$prefix/consumer-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$prefix/consumer-build" >/dev/null
+LD_LIBRARY_PATH="$prefix/lib:${LD_LIBRARY_PATH:-}" "$prefix/consumer-build/consumer"
+
+libdir=$(find "$prefix" -name olmtsfil.pc -printf '%h\n' | head -n 1)
+cc $(PKG_CONFIG_PATH="$libdir" pkg-config --cflags olmtsfil) tests/packaging/consumer.c \
+   $(PKG_CONFIG_PATH="$libdir" pkg-config --libs olmtsfil) -o "$prefix/consumer-pc"
+LD_LIBRARY_PATH="$(dirname "$libdir"):${LD_LIBRARY_PATH:-}" "$prefix/consumer-pc"
+
+# Only the C exports leave the shared object.
+lib=$(find "$prefix" -name 'libolmtsfil.so.*' -type f | head -n 1)
+extra=$(nm -D --defined-only "$lib" | awk '$2 ~ /[TDBRW]/ {print $3}' | grep -v -E 'HT$' || true)
+if [ -n "$extra" ]; then
+  echo "unexpected exported symbols:"; echo "$extra"; exit 1
+fi
+echo "packaging: find_package, pkg-config and export list OK"
