@@ -6,6 +6,7 @@
 
 int main(void) {
   TsHandle* ts = NULL;
+  CalHandle* cal = NULL;
   TimeStamp t;
   Complex c;
   char name[8];
@@ -16,6 +17,8 @@ int main(void) {
   (void)c;
   if (TSOpenHT("/nonexistent/recording") != NULL) return 2;
   TSCloseHT(&ts);
+  if (CalOpenHT(1, "/nonexistent/calibration") != NULL) return 7;
+  CalCloseHT(&cal);
   if (ReadPrmHT(NULL, "CHEX", OLMTS_TYPE_INT32, name) != OLMTS_NULL_HANDLE) return 3;
   if (SeekHT(NULL, 1, t, 0) != OLMTS_NULL_HANDLE) return 4;
   if (GCodePrmHT(NULL, -1, name) != OLMTS_PARAM_COUNT_BASE || name[0] != '\0') return 5;

@@ -7,12 +7,18 @@
 #include <new>
 
 #include "cal/calibration.h"
+#include "cal/nominal_gain.h"
+#include "cal/sensor_response.h"
 #include "common/status.h"
 #include "table/derived_parameters.h"
 #include "ts/recording.h"
 
 struct TsHandle {
   olmtsfil::Recording recording;
+};
+
+struct CalHandle {
+  olmtsfil::Calibration calibration;
 };
 
 namespace {
@@ -191,6 +197,56 @@ OLMTS_API int32_t OLMTS_CALL ReadDftScanHT(TsHandle* handle, int32_t* record_fla
 
 // ---- Calibrations ---------------------------------------------------------------
 
+OLMTS_API CalHandle* OLMTS_CALL CalOpenHT(int32_t kind, const char* base_name) {
+  if (base_name == nullptr) return nullptr;
+  CalHandle* handle = new (std::nothrow) CalHandle;  // about 150 KB: every record slot
+  if (handle == nullptr) return nullptr;
+  Status status;
+  try {
+    status = handle->calibration.Open(kind, base_name);
+  } catch (...) {
+    status = Status::kNoMemory;
+  }
+  if (status != Status::kOk) {
+    delete handle;  // releases the model buffers; the file is already closed
+    return nullptr;
+  }
+  return handle;
+}
+
+OLMTS_API void OLMTS_CALL CalCloseHT(CalHandle** handle_ref) {
+  if (handle_ref == nullptr || *handle_ref == nullptr) return;
+  delete *handle_ref;
+  *handle_ref = nullptr;
+}
+
+OLMTS_API int32_t OLMTS_CALL ReadCalPrmHT(CalHandle* handle, const char* name, int32_t type, void* out) {
+  if (handle == nullptr) return ToInt(Status::kNullCalHandle);
+  return ToInt(handle->calibration.ReadParameter(name == nullptr ? "" : name, type, out));
+}
+
 // ---- Nominal gains, responses and delay -----------------------------------------
+
+OLMTS_API int32_t OLMTS_CALL CalcBoxNomGainHT(TsHandle* handle, double* gains) {
+  olmtsfil::ChannelGains computed{};
+  Status status = olmtsfil::BoxNominalGains(handle == nullptr ? nullptr : &handle->recording.table(), computed);
+  if (gains != nullptr) std::memcpy(gains, computed.data(), sizeof computed);
+  return ToInt(status);
+}
+
+OLMTS_API int32_t OLMTS_CALL CalcSensorNomGainHT(TsHandle* handle, double* gains) {
+  olmtsfil::ChannelGains computed{};
+  Status status =
+      olmtsfil::SensorNominalGains(handle == nullptr ? nullptr : &handle->recording.table(), computed);
+  if (gains != nullptr) std::memcpy(gains, computed.data(), sizeof computed);
+  return ToInt(status);
+}
+
+OLMTS_API int32_t OLMTS_CALL CalcSensorRespHT(CalHandle* cal, TsHandle* ts, double freq_hz, Complex* resp,
+                                              double* resp_aux) {
+  if (cal == nullptr) return ToInt(Status::kNullCalHandle);
+  return ToInt(olmtsfil::CalcSensorResponse(&cal->calibration, ts == nullptr ? nullptr : &ts->recording.table(),
+                                            freq_hz, resp, resp_aux));
+}
 
 }  // extern "C"

@@ -31,6 +31,7 @@ namespace olmtsfil {
 class Calibration {
  public:
   static constexpr int kHeaderSize = 132;
+  static constexpr int kMaxBaseNameLength = 256;
   static constexpr int kMaxChannels = 12;
   static constexpr int kRecordSlots = 501;
   static constexpr int kMaxRecords = 500;
@@ -45,6 +46,21 @@ class Calibration {
     ComplexFloat response;
   };
 
+  // Reads base_name + ".CLB" (kind 1) or ".CLC" (kinds 2, 3; only the low byte of
+  // `kind` counts) completely, splits the records into tables and, for a box
+  // calibration of more than three table_start entries, builds the front-end
+  // model. Call once, on a fresh object; on failure the object is only fit to be
+  // destroyed. The failure reasons are internal (the C layer returns NULL), in
+  // this order: kCalPathTooLong, kBadCalKind, kCalNotOpened, kCalHeaderShort
+  // (also for an "NCHN" outside 1 ... 12), kBadCalKind (file of another kind),
+  // kCalTooLarge, kCalRecordCount, kNoMemory.
+  Status Open(int32_t kind, const char* base_name);
+
+  // Header parameter `name` (any ASCII case) of this calibration's kind into `out`:
+  // 4 bytes for type 0, 8 for types 1 and 5, 16 for types 2 and 4 (text always
+  // terminated). kBadCalKind, kNoSuchName, kTypeMismatch; `out` untouched on failure.
+  Status ReadParameter(std::string_view name, int32_t type, void* out) const;
+
   int16_t ChannelCount() const { return LoadI16(header.data() + 10); }
   uint8_t Kind() const { return header[16]; }
 
@@ -56,7 +72,10 @@ class Calibration {
     return ChannelBlock{{LoadF32(p), LoadF32(p + 4)}, LoadF32(p + 8), LoadF32(p + 12), {LoadF32(p + 16), LoadF32(p + 20)}};
   }
 
-  // Records of table t: [TableBegin(t), TableEnd(t)).
+  // Records of table t: [TableBegin(t), TableEnd(t)) for t < TableCount(). Every
+  // table has an end entry, also in a file of more than 500 records (read as its
+  // first 500).
+  int TableCount() const { return table_count > 0 ? table_count - 1 : 0; }
   int TableBegin(int t) const { return table_start[static_cast<std::size_t>(t)]; }
   int TableEnd(int t) const { return table_start[static_cast<std::size_t>(t) + 1]; }
 

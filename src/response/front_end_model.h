@@ -28,4 +28,8 @@ struct FrontEndModel {
   std::unique_ptr<Complex[]> slot_value;     // kPointCapacity * NCHN entries, or null
 };
 
+// Builds the front-end model of a box calibration from its tables into
+// cal.model; called once by Calibration::Open when the model buffers exist.
+void BuildFrontEndModel(Calibration& cal);
+
 }  // namespace olmtsfil

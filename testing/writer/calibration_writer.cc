@@ -1,0 +1,164 @@
+#include "writer/calibration_writer.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace olmtsfil::testdata {
+
+namespace {
+
+void PutI32(Bytes& out, int32_t v) { PutU32(out, static_cast<uint32_t>(v)); }
+void PutComplexFloat(Bytes& out, Complex c) {
+  PutF32(out, static_cast<float>(c.re));
+  PutF32(out, static_cast<float>(c.im));
+}
+
+}  // namespace
+
+Bytes CalibrationFile::Encode() const {
+  Bytes out;
+  const CalHeader& h = header;
+  const auto* utc = reinterpret_cast<const uint8_t*>(&h.utc);
+  out.insert(out.end(), utc, utc + 8);
+  PutU16(out, h.snum);
+  PutU16(out, static_cast<uint16_t>(h.nchn));
+  PutU16(out, h.bytes12);
+  PutU16(out, h.stat);
+  out.push_back(h.ctyp);
+  out.resize(20, 0);
+  PutText(out, h.hw, 12);
+  PutText(out, h.ver, 12);
+  PutI32(out, h.tcmb);
+  PutI32(out, h.tals);
+  PutI32(out, h.lfrq);
+  PutI32(out, h.k8sr);
+  PutI32(out, h.lpfr);
+  PutText(out, h.hsn, 12);
+  PutF64(out, h.hatt);
+  PutF64(out, h.hnom);
+  PutF64(out, h.cphc);
+  out.resize(kHeaderSize, 0);
+
+  const int nchn = h.nchn > 0 ? h.nchn : 0;
+  for (const CalRecord& r : records) {
+    PutU16(out, static_cast<uint16_t>(r.key));
+    PutF32(out, r.frequency);
+    PutU16(out, static_cast<uint16_t>(r.sequence));
+    for (int c = 0; c < nchn; ++c) {
+      if (static_cast<std::size_t>(c) >= r.blocks.size()) {
+        out.resize(out.size() + 24, 0);
+        continue;
+      }
+      const CalBlock& b = r.blocks[static_cast<std::size_t>(c)];
+      PutComplexFloat(out, b.lead_pair);
+      PutF32(out, b.scalar);
+      PutF32(out, b.corner_frequency);
+      PutComplexFloat(out, b.response);
+    }
+  }
+  return out;
+}
+
+std::string CalibrationFile::Write(const std::string& base) const {
+  std::string path = base + (header.ctyp == 1 ? ".CLB" : ".CLC");
+  WriteFile(path, Encode());
+  return path;
+}
+
+Complex HighPass(double f, double fc) {
+  // j f / (fc + j f) = (f^2 + j f fc) / (fc^2 + f^2)
+  const double d = fc * fc + f * f;
+  if (d == 0.0) return {1.0, 0.0};
+  return {f * f / d, f * fc / d};
+}
+
+Complex LowPass(double f, double fc) {
+  // 1 / (1 + j x) = (1 - j x) / (1 + x^2), x = f / fc
+  const double x = f / fc;
+  return {1.0 / (1.0 + x * x), -x / (1.0 + x * x)};
+}
+
+Complex Product(Complex a, Complex b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
+
+std::vector<double> LogFrequencies(double f_low, double f_high, int points) {
+  std::vector<double> f;
+  if (points <= 0) return f;
+  if (points == 1) return {f_low};
+  const double step = std::log(f_high / f_low) / (points - 1);
+  for (int i = 0; i < points; ++i) f.push_back(f_low * std::exp(step * i));
+  f.back() = f_high;
+  return f;
+}
+
+Complex TypicalBoxResponse(int table, int channel, double f) {
+  const double gain = 1.0 + 0.25 * (table % 5) + 0.05 * channel;
+  const double high_corner = 0.002 * (1 + table % 3) * (1 + channel);
+  const double low_corner = 500.0 * (1 + table % 4) + 40.0 * channel;
+  Complex r = Product(HighPass(f, high_corner), LowPass(f, low_corner));
+  return {gain * r.re, gain * r.im};
+}
+
+CalibrationFile BoxCalibration(const BoxSpec& spec, const AnalogResponse& response) {
+  CalibrationFile file;
+  file.header.nchn = static_cast<int16_t>(spec.nchn);
+  file.header.ctyp = 1;
+  file.header.hw = spec.hw;
+  const std::vector<double> frequencies = LogFrequencies(spec.f_low, spec.f_high, spec.points);
+  for (int t = 0; t < spec.tables; ++t) {
+    int16_t sequence = 1;
+    for (double f : frequencies) {
+      CalRecord r;
+      r.key = spec.key ? spec.key(t) : static_cast<int16_t>(t);
+      r.frequency = static_cast<float>(f);
+      r.sequence = sequence++;
+      for (int c = 0; c < spec.nchn; ++c) {
+        CalBlock b;
+        // What the record stores is single precision; keep the block's values
+        // exactly what a reader gets back.
+        Complex v = response(t, c, static_cast<double>(r.frequency));
+        b.response = {static_cast<float>(v.re), static_cast<float>(v.im)};
+        b.scalar = static_cast<float>(std::sqrt(v.re * v.re + v.im * v.im));
+        b.corner_frequency = spec.corner ? spec.corner(t, c) : 0.0f;
+        r.blocks.push_back(b);
+      }
+      file.records.push_back(std::move(r));
+    }
+  }
+  return file;
+}
+
+CalibrationFile SensorCalibration(const SensorSpec& spec, const AnalogResponse& response) {
+  CalibrationFile file;
+  file.header.nchn = static_cast<int16_t>(spec.nchn);
+  file.header.ctyp = spec.ctyp;
+  file.header.hw = "MFS";
+  file.header.ver = spec.ver;
+  file.header.hsn = "S-0815";
+  file.header.hnom = spec.hnom;
+  file.header.cphc = spec.cphc;
+  for (int s = 0; s < spec.silent_records; ++s) {
+    CalRecord r;
+    r.sequence = 1;
+    r.blocks.assign(static_cast<std::size_t>(spec.nchn), CalBlock{{0.0, 0.0}, 0.0f, 0.0f, {0.0, 0.0}});
+    file.records.push_back(std::move(r));
+  }
+  int16_t sequence = 1;
+  for (double f : LogFrequencies(spec.f_low, spec.f_high, spec.points)) {
+    CalRecord r;
+    r.frequency = static_cast<float>(f);
+    r.sequence = sequence++;
+    for (int c = 0; c < spec.nchn; ++c) {
+      CalBlock b;
+      Complex v = response(0, c, static_cast<double>(r.frequency));
+      b.lead_pair = {1.0, 0.0};
+      b.response = {static_cast<float>(v.re), static_cast<float>(v.im)};
+      b.scalar = static_cast<float>(std::sqrt(v.re * v.re + v.im * v.im));
+      b.corner_frequency = spec.corner;
+      r.blocks.push_back(b);
+    }
+    file.records.push_back(std::move(r));
+  }
+  return file;
+}
+
+}  // namespace olmtsfil::testdata
