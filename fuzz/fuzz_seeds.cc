@@ -1,6 +1,7 @@
 #include "fuzz_seeds.h"
 
 #include "fuzz_support.h"
+#include "writer/calibration_writer.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
 
@@ -176,6 +177,44 @@ std::vector<Bytes> RecordingSeeds() {
   return seeds;
 }
 
+// Calibration inputs: kind byte, recording byte, an extra frequency, the file.
+Bytes CalibrationInput(uint8_t kind_byte, uint8_t recording, double frequency, const testdata::CalibrationFile& file) {
+  Bytes out{kind_byte, recording};
+  testdata::PutF64(out, frequency);
+  Append(out, file.Encode());
+  return out;
+}
+
+std::vector<Bytes> CalibrationSeeds() {
+  std::vector<Bytes> seeds;
+  // Box calibrations with a circuit model (more than three tables) and without.
+  testdata::BoxSpec box;
+  box.tables = 4;
+  box.points = 5;
+  seeds.push_back(CalibrationInput(0, 0, 12.5, testdata::BoxCalibration(box)));
+  box.tables = 15;
+  box.points = 3;
+  box.hw = "RJ6";
+  box.corner = [](int table, int channel) { return static_cast<float>(0.01 * (table + 1) + channel); };
+  seeds.push_back(CalibrationInput(0, 2, 3000.0, testdata::BoxCalibration(box)));
+  box.tables = 3;
+  box.nchn = 3;
+  box.key = [](int table) { return static_cast<int16_t>(table * 7 - 1); };
+  seeds.push_back(CalibrationInput(0, 1, 0.5, testdata::BoxCalibration(box)));
+
+  // Sensor calibrations of both kinds, with the silent records ahead of the table.
+  auto flat = [](int, int channel, double f) { return testdata::HighPass(f, 0.1 * (channel + 1)); };
+  testdata::SensorSpec sensor;
+  sensor.points = 10;
+  seeds.push_back(CalibrationInput(1, 0, 7.0, testdata::SensorCalibration(sensor, flat)));
+  sensor.ctyp = 3;
+  sensor.nchn = 1;
+  sensor.corner = 0.5f;
+  sensor.ver = "4270A";
+  seeds.push_back(CalibrationInput(2, 1, 1e4, testdata::SensorCalibration(sensor, flat)));
+  return seeds;
+}
+
 }  // namespace
 
 Bytes MultiFileInput(const std::vector<std::optional<Bytes>>& files, const Bytes& tail) {
@@ -192,6 +231,7 @@ std::vector<SeedSet> AllSeeds() {
   std::vector<SeedSet> sets;
   sets.push_back({"table", TableSeeds()});
   sets.push_back({"recording", RecordingSeeds()});
+  sets.push_back({"calibration", CalibrationSeeds()});
   return sets;
 }
 

@@ -10,6 +10,8 @@
 #include "cal/nominal_gain.h"
 #include "cal/sensor_response.h"
 #include "common/status.h"
+#include "filters/acquisition_delay.h"
+#include "response/box_response.h"
 #include "table/derived_parameters.h"
 #include "ts/recording.h"
 
@@ -247,6 +249,22 @@ OLMTS_API int32_t OLMTS_CALL CalcSensorRespHT(CalHandle* cal, TsHandle* ts, doub
   if (cal == nullptr) return ToInt(Status::kNullCalHandle);
   return ToInt(olmtsfil::CalcSensorResponse(&cal->calibration, ts == nullptr ? nullptr : &ts->recording.table(),
                                             freq_hz, resp, resp_aux));
+}
+
+OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t stream, double freq_hz, Complex* resp,
+                                           double* resp_aux) {
+  if (cal == nullptr) return ToInt(Status::kNullCalHandle);
+  if (ts == nullptr) return ToInt(Status::kNullHandle);
+  if (resp == nullptr || resp_aux == nullptr) return ToInt(Status::kNoResponse);  // nowhere to deliver it
+  return ToInt(olmtsfil::CalcBoxResp(cal->calibration, ts->recording.table(), stream, freq_hz, resp, resp_aux));
+}
+
+OLMTS_API int32_t OLMTS_CALL GetAcqDelayHT(TsHandle* handle, int32_t stream, double* delay) {
+  if (handle == nullptr) return ToInt(Status::kNullHandle);
+  double value = 0.0;
+  Status status = olmtsfil::AcquisitionDelay(handle->recording.table(), stream, &value);
+  if (status == Status::kOk && delay != nullptr) *delay = value;
+  return ToInt(status);
 }
 
 }  // extern "C"

@@ -1,0 +1,244 @@
+#include "filters/decimation.h"
+
+#include <cmath>
+
+#include "filters/acquisition_delay.h"
+
+namespace olmtsfil {
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kThreePi = 9.42477796076938;
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kMinusTwoPi = -6.283185307179586;
+// Slope of EdgeTaper: 1 / (0.5 - 0.4535).
+constexpr double kTaperSlope = 21.50537634408602;
+// Below this in both parts a comb denominator counts as a pole on the unit circle.
+constexpr double kPoleThreshold = 1e-6;
+
+// The chains are cascades of stages; beyond half its rate a stage's gain is 0
+// while the sinc ratio that flattens the next stage may be 0 (0/0) or infinite
+// (0 * inf) there. A stage with zero gain passes nothing, so those products and
+// quotients are 0. Everywhere else they are the plain IEEE operations, so finite
+// results keep every bit.
+double StageProduct(double a, double b) {
+  if ((a == 0.0 && std::isinf(b)) || (std::isinf(a) && b == 0.0)) return 0.0;
+  return a * b;
+}
+double StageQuotient(double a, double b) {
+  if (a == 0.0 && b == 0.0) return 0.0;
+  return a / b;
+}
+
+// The 2400 Hz FIR stage with its 4800 Hz sinc divided out, and the same pair at
+// 150 Hz, applied to the magnitude m of the stages before them.
+double Through2400Stage(double m, double f) {
+  return StageQuotient(StageProduct(m, FirGain(f, 2400.0)), SincRatio(f, 5, 4800.0, 2400.0));
+}
+double Through150Stage(double m, double f) {
+  return StageQuotient(StageProduct(m, FirGain(f, 150.0)), SincRatio(f, 5, 300.0, 150.0));
+}
+
+// Chains 4 to 7: 24 kHz front stage (FIR for 4, taper otherwise), then a sinc
+// to fs (7) or to 2 fs followed by a FIR (4 to 6), then the low-rate stages.
+double TaperedChain(double f, double fs, int32_t chain_type) {
+  double m = chain_type == 4 ? FirGain(f, 24000.0) : EdgeTaper(f, 24000.0);
+  if (fs < 24000.0) {
+    if (chain_type == 7)
+      m = StageProduct(m, SincRatio(f, 5, 24000.0, fs));
+    else
+      m = StageProduct(StageProduct(m, SincRatio(f, 5, 24000.0, 2.0 * fs)), FirGain(f, fs));
+  }
+  if (fs < 2400.0) m = Through2400Stage(m, f);
+  if (fs < 150.0) m = Through150Stage(m, f);
+  return m;
+}
+
+}  // namespace
+
+double SincPower(double x, int32_t n, double c) {
+  x = std::fabs(x);
+  if (x == 0.0) return 1.0;
+  if (x > 0.5 * c) return 0.0;
+  const double t = (x * kPi) * (1.0 / c);
+  // A subnormal frequency can make t exactly 0; sin t / t is then 1, not 0/0.
+  double s = t == 0.0 ? 1.0 : std::sin(t) / t;
+  if (s < 0.0) s = 0.0;
+  double power = 1.0;
+  for (int32_t i = 0; i < n; ++i) power *= s;
+  return power;
+}
+
+double SincRatio(double x, int32_t n, double c1, double c2) {
+  const double a = SincPower(x, n, c2);
+  if (a <= 0.0) return a;
+  return a / SincPower(x, n, c1);
+}
+
+double FirGain(double x, double c) {
+  if (c <= 0.0) return 0.0;
+  const double u = (std::fabs(x) * 100.0) / c;
+  // The index is clamped before the conversion: u may be far beyond int range.
+  const int i = u < 50.0 ? static_cast<int>(u) : 50;
+  double w = u - i;
+  if (w > 1.0) w = 1.0;
+  return (1.0 - w) * kFirGainTable[i] + w * kFirGainTable[i + 1];
+}
+
+double EdgeTaper(double x, double c) {
+  x = std::fabs(x);
+  if (x <= 0.4535 * c) return 1.0;
+  if (x >= 0.5 * c) return 0.0;
+  return (0.5 - x / c) * kTaperSlope;
+}
+
+double CosineShape(double x, double c) { return 0.78 * std::cos(x * kPi / c) + 0.22 * std::cos(x * kThreePi / c); }
+
+Complex CombSection(double freq, double rate, double lag, double b1, double b2, double a1, double a2, double gain) {
+  const double omega = (freq * kTwoPi) / rate;
+  const Complex z1{std::cos(-lag * omega), std::sin(-lag * omega)};
+  const Complex z2{std::cos((1.0 - lag) * omega), std::sin((1.0 - lag) * omega)};
+  const Complex one{1.0, 0.0};
+  const Complex num = ComplexAdd(ComplexAdd(one, ComplexScale(z1, b1)), ComplexScale(z2, b2));
+  const Complex den{(one.re - a1 * z1.re) - a2 * z2.re, (one.im - a1 * z1.im) - a2 * z2.im};
+  Complex q{0.0, 0.0};
+  if (!(std::fabs(den.re) < kPoleThreshold && std::fabs(den.im) < kPoleThreshold)) q = ComplexDiv(num, den);
+  return ComplexScale(q, gain);
+}
+
+Status CombResponse(double freq, int16_t stream, int32_t tcmb, int32_t k8sr, int32_t lfrq, Complex* out) {
+  if (tcmb == 0) {
+    *out = Complex{1.0, 0.0};
+    return Status::kOk;
+  }
+  if (tcmb == 1) {  // the first comb: one section on stream 5, another elsewhere
+    const bool single = stream == 5;
+    if (lfrq == 50) {
+      *out = CombSection(freq, single ? kN50a : kN50b);
+    } else if (lfrq == 60) {
+      *out = CombSection(freq, single ? kN60a : kN60b);
+    } else {
+      return Status::kCombUnsupported;
+    }
+    return Status::kOk;
+  }
+  if (tcmb == 2 && k8sr == 1) {  // the second comb, on recorders with "K8SR" set
+    const bool single = stream == 5;
+    if (lfrq == 50) {
+      *out = single ? CombSection(freq, kM50a) : ComplexMul(CombSection(freq, kM50b), CombSection(freq, kM50c));
+    } else if (lfrq == 60) {
+      *out = single ? CombSection(freq, kM60a) : ComplexMul(CombSection(freq, kM60b), CombSection(freq, kM60c));
+    } else {
+      return Status::kCombUnsupported;
+    }
+    return Status::kOk;
+  }
+  if ((tcmb == 2 && k8sr == 0) || tcmb == 3 || tcmb == 4) {
+    if (stream == 2) {  // DC blocking only, whatever the mains
+      if (tcmb == 4) {
+        const Complex d2 = CombSection(freq, kD2);
+        *out = ComplexMul(d2, d2);
+      } else {
+        *out = CombSection(freq, kD1);
+      }
+      return Status::kOk;
+    }
+    const bool single = stream == 5 || (tcmb >= 3 && stream == 4);
+    const CombSectionParams* first = nullptr;
+    const CombSectionParams* second = nullptr;
+    if (lfrq == 50) {
+      first = &kP50a;
+      second = &kP50b;
+    } else if (lfrq == 60) {
+      first = &kP60a;
+      second = &kP60b;
+    } else {
+      return Status::kCombUnsupported;
+    }
+    const Complex a = CombSection(freq, *first);
+    if (!single)
+      *out = ComplexMul(a, CombSection(freq, *second));
+    else
+      *out = tcmb == 4 ? ComplexMul(a, a) : a;
+    return Status::kOk;
+  }
+  return Status::kCombUnsupported;
+}
+
+double DecimMagnitude(double freq, double fs, int16_t stream, int32_t chain_type) {
+  const double f = freq;
+  switch (chain_type) {
+    case 1:
+      return SincPower(f, 5, fs);
+    case 2:
+    case 3: {
+      double m = StageProduct(SincPower(f, 5, 2.0 * fs), FirGain(f, fs));
+      if (chain_type == 2 && stream != 3) m = Through2400Stage(m, f);
+      return m;
+    }
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+      return TaperedChain(f, fs, chain_type);
+    case 8: {
+      double m = SincPower(f, 5, fs);
+      if (stream != 3) m = Through2400Stage(m, f);
+      return m;
+    }
+    case 10:
+      return SincPower(f, 11, fs);
+    case 11:
+    case 12: {
+      double m = EdgeTaper(f, 24000.0);
+      if (fs < 24000.0) {
+        if (chain_type == 12)
+          m = StageProduct(m, SincRatio(f, 11, 24000.0, fs));
+        else
+          m = StageProduct(StageProduct(m, SincRatio(f, 11, 24000.0, 2.0 * fs)), FirGain(f, fs));
+      }
+      return m;
+    }
+    case 13:
+    case 14:
+    case 15: {
+      const double r = chain_type == 13 ? 24000.0 : chain_type == 14 ? 48000.0 : 96000.0;
+      return StageProduct(StageProduct(EdgeTaper(f, r), CosineShape(f, r)), SincRatio(f, 11, r, fs));
+    }
+    case 17: {
+      double m = EdgeTaper(f, 24000.0);
+      // Stream k runs at 24000 / 2^k. Scaling by a power of two is exact, so this
+      // equals the division by the shifted integer without its overflow for large k.
+      if (stream > 0) m = StageProduct(m, SincRatio(f, 10, 24000.0, std::ldexp(24000.0, -stream)));
+      return m;
+    }
+    default:
+      return 0.0;
+  }
+}
+
+Status DecimResponse(double freq, double fs, int16_t stream, int32_t chain_type, int32_t k8sr, int32_t lfrq,
+                     Complex* out) {
+  if (fs < 0.0 || stream < 0) return Status::kDecimationUnsupported;
+  // At a rate of 0 (or a non-finite one) freq / fs makes the phase NaN: such a
+  // stream has no response to give.
+  if (!(fs > 0.0) || !std::isfinite(fs)) return Status::kDecimationUnsupported;
+  double delay = 0.0;
+  if (Status s = AcqDelaySamples(fs, stream, chain_type, k8sr, lfrq, &delay); s != Status::kOk) return s;
+  const double phi = (freq / fs) * kMinusTwoPi * delay;
+  const double m = DecimMagnitude(freq, fs, stream, chain_type);
+  *out = Complex{m * std::cos(phi), m * std::sin(phi)};
+  return Status::kOk;
+}
+
+Status CalcDigitalResp(double freq, double sample_rate, int16_t stream, int32_t tcmb, int32_t tals, int32_t k8sr,
+                       int32_t lfrq, Complex* out) {
+  Complex comb{};
+  if (Status s = CombResponse(freq, stream, tcmb, k8sr, lfrq, &comb); s != Status::kOk) return s;
+  Complex decimation{};
+  if (Status s = DecimResponse(freq, sample_rate, stream, tals, k8sr, lfrq, &decimation); s != Status::kOk) return s;
+  *out = ComplexMul(comb, decimation);
+  return Status::kOk;
+}
+
+}  // namespace olmtsfil
