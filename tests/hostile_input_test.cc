@@ -507,4 +507,39 @@ TEST_F(HostileInputTest, HugeDataBlockInShortFileAllocatesNoBuffer) {
   EXPECT_FALSE(recording.stream(1).record_buffer);
 }
 
+// Regression: the dates of a set wrap from December to January, so one file for
+// every day of the year made the set a ring, and a seek past its last record never
+// returned.
+TEST_F(HostileInputTest, DatedSetCoveringTheWholeYearDoesNotWrapToItsFirstFile) {
+  TagSpec t = SmallTag();
+  int day_index = 0;
+  for (int month = 1; month <= 12; ++month) {
+    const int days = month == 2 ? 29 : (month == 4 || month == 6 || month == 9 || month == 11) ? 30 : 31;
+    for (int day = 1; day <= days; ++day, ++day_index) {
+      RecordingFiles day_file{dir.path(), DatedStem("x", month, day, 'a')};
+      TagSpec dated = t;
+      dated.utc = AddSeconds(MakeStamp(2026, 1, 1), 86400 * day_index);
+      day_file.Write(".TS1", EncodeStream(dated, 1));
+    }
+  }
+  TsHandle* h = Open();
+  SetConcatHT(h, 1);
+  EXPECT_EQ(SeekHT(h, 1, MakeStamp(2099, 1, 1), 0), OLMTS_END_OF_DATA);
+  EXPECT_EQ(SeekHT(h, 1, MakeStamp(2000, 1, 1), 0), OLMTS_SEEK_LATER);
+  // Every day once, from 14 March to the end of the set at 13 March.
+  EXPECT_EQ(DrainScans(h, 1).scans, 366 * 4);
+  TSCloseHT(&h);
+
+  // Started on a later file of 14 March whose name differs in case from the
+  // ring's: the ring passes 14 March without meeting that file, and still ends.
+  RecordingFiles upper{dir.path(), "X314C"};
+  TypicalTable().Write(upper.Path(".TBL"));
+  upper.Write(".TS1", EncodeStream(t, 1));
+  h = TSOpenHT(upper.base().c_str());
+  ASSERT_NE(h, nullptr);
+  SetConcatHT(h, 1);
+  EXPECT_EQ(SeekHT(h, 1, MakeStamp(2099, 1, 1), 0), OLMTS_END_OF_DATA);
+  TSCloseHT(&h);
+}
+
 }  // namespace

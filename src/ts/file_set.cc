@@ -104,4 +104,12 @@ std::vector<std::string> NextSetFileName(std::string_view current_path) {
   return candidates;
 }
 
+std::string SetFileDay(std::string_view path) {
+  std::string_view stem = Split(path).stem;
+  if (stem.size() < 4) return std::string();
+  std::string day(stem.substr(stem.size() - 4, 3));
+  for (char& c : day) c = AsciiLower(c);
+  return day;
+}
+
 }  // namespace olmtsfil

@@ -21,4 +21,8 @@ std::string StreamFileName(std::string_view base_name, int stream);
 // letter case of the current stem when that differs. Empty when there is no successor.
 std::vector<std::string> NextSetFileName(std::string_view current_path);
 
+// The month and day characters of a set file's stem (the three before the sequence
+// letter), lower-cased; empty when the stem is too short to carry them.
+std::string SetFileDay(std::string_view path);
+
 }  // namespace olmtsfil

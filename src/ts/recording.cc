@@ -139,7 +139,15 @@ void Recording::SkipData(int k) {
 bool Recording::OpenNextFile(int k) {
   StreamState& s = mutable_stream(k);
   if (!s.HasFile()) return false;
+  // The dates of a set wrap from December to January, so a folder holding a file
+  // for every day of the year makes the set a ring, and a forward seek past its
+  // last record would go round for ever. A set therefore ends before it would
+  // come back to the day it started on.
+  const std::string current_day = SetFileDay(s.current_path);
+  const std::string first_day = SetFileDay(s.first_path);
   for (const std::string& candidate : NextSetFileName(s.current_path)) {
+    const std::string day = SetFileDay(candidate);
+    if (candidate == s.first_path || (day != current_day && day == first_day)) return false;
     InputFile next;
     if (!next.Open(candidate.c_str())) continue;
     s.file = std::move(next);
