@@ -46,7 +46,7 @@ summary() {
   local target=$1
   local log=$build/fuzz/logs/$target.log
   local done_line runs
-  done_line=$(grep -E '^#[0-9]+ +DONE' "$log" | tail -1 || true)
+  done_line=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1 || true)
   runs=$(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}' || true)
   printf '%-12s executions %-10s %s\n' "$target" "${runs:-?}" "${done_line:-no DONE line}"
 }
