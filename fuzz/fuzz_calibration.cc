@@ -2,8 +2,9 @@
 //
 // Input: byte 0 picks the kind asked of CalOpenHT (and so the extension .CLB or
 // .CLC), byte 1 one of a few recordings whose tables the responses read, bytes
-// 2-9 one extra frequency (a double); the rest is the calibration file.
-#include <array>
+// 2-9 the decimation, mains, comb, filter and coupling settings of that table
+// (byte 2 = 0xFF keeps the table's own), bytes 10-17 one extra frequency (a
+// double); the rest is the calibration file.
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -45,18 +46,27 @@ TableFile RecordingTable(int which) {
   return t;
 }
 
-const std::string& RecordingBase(int which) {
-  static const auto bases = [] {
-    std::array<std::string, kRecordings> out;
-    for (int i = 0; i < kRecordings; ++i) {
-      olmtsfil::testdata::Bytes bytes = RecordingTable(i).Encode();
-      std::string name = "rec" + std::to_string(i);
-      olmtsfil::fuzz::WriteScratchFile(name + ".TBL", bytes.data(), bytes.size());
-      out[static_cast<std::size_t>(i)] = olmtsfil::fuzz::ScratchFolder() + "/" + name;
-    }
-    return out;
-  }();
-  return bases[static_cast<std::size_t>(which)];
+// Writes the recording's table with the settings the box response and the
+// delay branch on taken from the input; returns its base path.
+std::string WriteRecording(int which, olmtsfil::fuzz::InputReader& in) {
+  using olmtsfil::testdata::Parameter;
+  TableFile t = RecordingTable(which);
+  uint8_t settings[8];
+  for (uint8_t& b : settings) b = in.Byte();
+  if (settings[0] != 0xFF) {
+    t.Set(Parameter::Int("TALS", static_cast<int8_t>(settings[0])));
+    t.Set(Parameter::Int("LFRQ", settings[1] == 0 ? 50 : settings[1] == 1 ? 60 : static_cast<int8_t>(settings[1])));
+    t.Set(Parameter::Int("TCMB", static_cast<int8_t>(settings[2])));
+    t.Set(Parameter::Int("K8SR", static_cast<int8_t>(settings[3])));
+    t.Set(Parameter::Int("LPFR", static_cast<int8_t>(settings[4])));
+    t.Set(Parameter::Int("ACDC", settings[5] & 1)).Set(Parameter::Int("ACDH", (settings[5] >> 1) & 1));
+    const int32_t rates[] = {0, 1, 15, 150, 2400, 24000, 65536, -1};
+    for (int k = 0; k < 6; ++k) t.Set(Parameter::Int("SRL" + std::to_string(k), rates[(settings[6] >> k) & 7]));
+    if (settings[7] & 1) t.Set(Parameter::Text("HW", (settings[7] & 2) ? "MTU5A" : "ADU07"));
+  }
+  olmtsfil::testdata::Bytes bytes = t.Encode();
+  const std::string path = olmtsfil::fuzz::WriteScratchFile("rec.TBL", bytes.data(), bytes.size());
+  return path.substr(0, path.size() - 4);
 }
 
 // Each response call gets arrays of exactly the channel count it promises to fill.
@@ -102,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const uint8_t kind_byte = in.Byte();
   const int32_t kinds[] = {1, 2, 3, 0x101, 1, 2, 3, 4};
   const int32_t kind = kinds[kind_byte & 7];
-  const int recording = in.Byte() % kRecordings;
+  const std::string recording = WriteRecording(in.Byte() % kRecordings, in);
   double extra = 0;
   std::string_view extra_bytes = in.Bytes(8);
   std::memcpy(&extra, extra_bytes.data(), extra_bytes.size());
@@ -125,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
   }
 
-  TsHandle* ts = TSOpenHT(RecordingBase(recording).c_str());
+  TsHandle* ts = TSOpenHT(recording.c_str());
   if (ts == nullptr) __builtin_trap();  // the recordings are valid
   int32_t recording_channels = 0;
   GetNumChnHT(ts, &recording_channels);

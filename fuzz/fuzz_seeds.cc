@@ -178,8 +178,10 @@ std::vector<Bytes> RecordingSeeds() {
 }
 
 // Calibration inputs: kind byte, recording byte, an extra frequency, the file.
-Bytes CalibrationInput(uint8_t kind_byte, uint8_t recording, double frequency, const testdata::CalibrationFile& file) {
+Bytes CalibrationInput(uint8_t kind_byte, uint8_t recording, double frequency, const testdata::CalibrationFile& file,
+                       const Bytes& settings = {0xFF, 0, 0, 0, 0, 0, 0, 0}) {
   Bytes out{kind_byte, recording};
+  Append(out, settings);
   testdata::PutF64(out, frequency);
   Append(out, file.Encode());
   return out;
@@ -201,6 +203,11 @@ std::vector<Bytes> CalibrationSeeds() {
   box.nchn = 3;
   box.key = [](int table) { return static_cast<int16_t>(table * 7 - 1); };
   seeds.push_back(CalibrationInput(0, 1, 0.5, testdata::BoxCalibration(box)));
+  // Other decimation chains, mains, comb and coupling settings of the recording.
+  box.nchn = 5;
+  box.tables = 5;
+  seeds.push_back(CalibrationInput(0, 0, 100.0, testdata::BoxCalibration(box), Bytes{3, 1, 1, 1, 1, 3, 0x24, 3}));
+  seeds.push_back(CalibrationInput(0, 2, 1.0, testdata::BoxCalibration(box), Bytes{4, 0, 2, 0, 0, 1, 0x12, 1}));
 
   // Sensor calibrations of both kinds, with the silent records ahead of the table.
   auto flat = [](int, int channel, double f) { return testdata::HighPass(f, 0.1 * (channel + 1)); };

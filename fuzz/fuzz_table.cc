@@ -1,5 +1,6 @@
-// A fuzzed table file, opened as a recording and read through every table accessor.
-// The input is the ".TBL" file itself.
+// A fuzzed table file, opened as a recording and read through every table accessor
+// and every value derived from the table (channel count, rates, nominal gains,
+// acquisition delays). The input is the ".TBL" file itself.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -59,6 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   for (int32_t stream = -1; stream <= 6; ++stream) {
     double rate = 0;
     GetSampleRateHzHT(h, stream, &rate);
+  }
+  // Values derived from the table: twelve gains each, a delay per stream.
+  for (auto* gains_of : {&CalcBoxNomGainHT, &CalcSensorNomGainHT}) {
+    std::unique_ptr<double[]> gains(new double[12]);
+    gains_of(h, gains.get());
+  }
+  for (int32_t stream = -1; stream <= 6; ++stream) {
+    double delay = 0;
+    GetAcqDelayHT(h, stream, &delay);
   }
   for (int32_t stream = -1; stream <= 6; ++stream) {
     TimeStamp t{};
