@@ -19,11 +19,10 @@ CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug
   -DCMAKE_SHARED_LINKER_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
 # Only the replays are built; the tests option is what adds the fuzz folder.
 cmake --build "$build" -j 2 --target olmtsfil_make_seeds $(printf 'fuzz_%s_replay ' "${targets[@]}") >/dev/null
-"$build/fuzz/olmtsfil_make_seeds" "$build/fuzz/seeds" >/dev/null
-
 profiles=$build/profiles
 rm -rf "$profiles"
 mkdir -p "$profiles"
+LLVM_PROFILE_FILE="$profiles/seeds.profraw-ignored" "$build/fuzz/olmtsfil_make_seeds" "$build/fuzz/seeds" >/dev/null
 for target in "${targets[@]}"; do
   corpora=("$build/fuzz/seeds/$target")
   [ -d "$corpus_root/corpus-$target" ] && corpora+=("$corpus_root/corpus-$target")
