@@ -93,7 +93,7 @@ TEST(AcqDelaySamplesTest, FiniteAndNonNegativeAtEveryRate) {
   for (int32_t chain_type = 1; chain_type <= 17; ++chain_type) {
     if (chain_type == 9 || chain_type == 16) continue;
     for (double fs = 0.0; fs <= 96000.0; fs += fs < 300.0 ? 0.5 : 7.0) {
-      for (int16_t stream : {0, 3, 5}) {
+      for (int16_t stream : {int16_t{0}, int16_t{3}, int16_t{5}}) {
         double d = -1.0;
         ASSERT_EQ(AcqDelaySamples(fs, stream, chain_type, 0, 50, &d), Status::kOk);
         ASSERT_TRUE(std::isfinite(d) && d >= 0.0) << chain_type << " at " << fs << ": " << d;

@@ -80,6 +80,27 @@ TEST_F(CalibrationTest, OpensBoxAndSplitsTables) {
   CalCloseHT(&h);  // closing again through the same variable does nothing
 }
 
+TEST_F(CalibrationTest, DefaultBoxHoldsTheShapesItWasMadeFrom) {
+  BoxSpec spec;  // 15 tables of 20 records, 5 channels
+  spec.corner = [](int t, int c) { return static_cast<float>(0.001 * (t + 1) + 0.0001 * c); };
+  auto cal = std::make_unique<olmtsfil::Calibration>();
+  ASSERT_EQ(Reason(BoxCalibration(spec), 1, *cal), olmtsfil::Status::kOk);
+  ASSERT_EQ(cal->TableCount(), 15);
+  for (int t = 0; t < 15; ++t) {
+    ASSERT_EQ(cal->TableEnd(t) - cal->TableBegin(t), 20);
+    for (int k = cal->TableBegin(t); k < cal->TableEnd(t); ++k) {
+      EXPECT_EQ(cal->Key(k), t);
+      for (int c = 0; c < 5; ++c) {
+        const Complex expected = TypicalBoxResponse(t, c, cal->Frequency(k));
+        const olmtsfil::Calibration::ChannelBlock b = cal->Block(k, c);
+        EXPECT_NEAR(b.response.re, expected.re, 1e-6);
+        EXPECT_NEAR(b.response.im, expected.im, 1e-6);
+        EXPECT_EQ(b.corner_frequency, spec.corner(t, c));
+      }
+    }
+  }
+}
+
 TEST_F(CalibrationTest, SmallBoxAndSensorHaveNoModelBuffers) {
   auto cal = std::make_unique<olmtsfil::Calibration>();
   ASSERT_EQ(Reason(SmallBox(2, 5), 1, *cal), olmtsfil::Status::kOk);  // 3 table_start entries

@@ -131,6 +131,15 @@ TEST_F(FrontEndModelTest, RatioGainCodesAndTheSecondGainFactor) {
   // Bit 0x80 alone takes the second branch (R12 + R11, L10); 0x82 adds C5.
   C second = Std(circuit.Ladder(f, 1.0, Complex{0.0, -1e9}, Complex{424.0 + 137.0, w * 0.01}, circuit.c3));
   EXPECT_LT(RelativeError(Eval(*cal, Uniform(2, 0x80, 0), c, f), second * g2), 1e-5);
+
+  // 0x45: resonant branch with C3 + C4 + C5 + C6; 0x82: second branch with
+  // C3 + C5 (the capacitors as the model fitted them).
+  const double c4 = Element(*cal, 4, c), c5 = Element(*cal, 5, c), c6 = Element(*cal, 6, c);
+  C resonant_456 = Std(circuit.Ladder(f, 1.0, Complex{0.0, -1e9}, Complex{zf.real(), zf.imag()},
+                                      circuit.c3 + c4 + c5 + c6));
+  EXPECT_LT(RelativeError(Eval(*cal, Uniform(2, 0x45, 0), c, f), resonant_456 * g2 * low), 1e-5);
+  C second_5 = Std(circuit.Ladder(f, 1.0, Complex{0.0, -1e9}, Complex{424.0 + 137.0, w * 0.01}, circuit.c3 + c5));
+  EXPECT_LT(RelativeError(Eval(*cal, Uniform(2, 0x82, 0), c, f), second_5 * g2), 1e-5);
 }
 
 TEST_F(FrontEndModelTest, FitsTheSwitchedCapacitorsOfTheCircuit) {
@@ -286,10 +295,25 @@ TEST_F(FrontEndModelTest, OversizedTablesStayWithinTheSlotCapacity) {
   EXPECT_EQ(cal->model.slot_count, 0);  // tables 10 ... 14 would start beyond the records
 }
 
+TEST_F(FrontEndModelTest, LastTableWithoutEndEntryEndsAtTheLastRecord) {
+  auto cal = OpenCircuit();
+  const std::vector<int32_t> starts(cal->model.slot_start.begin(), cal->model.slot_start.end());
+  const C before = Eval(*cal, Uniform(2, 0x13, 1), 0, 777.0);
+  // Drop the end entry, as a reader that stops at 500 records without one would.
+  ASSERT_EQ(cal->table_start[static_cast<std::size_t>(cal->table_count) - 1], cal->record_count);
+  cal->table_start[static_cast<std::size_t>(cal->table_count) - 1] = 0;
+  --cal->table_count;
+  olmtsfil::BuildFrontEndModel(*cal);
+  ASSERT_EQ(cal->model.slot_count, 11);
+  EXPECT_EQ(std::vector<int32_t>(cal->model.slot_start.begin(), cal->model.slot_start.end()), starts);
+  EXPECT_EQ(Eval(*cal, Uniform(2, 0x13, 1), 0, 777.0), before);
+}
+
 TEST_F(FrontEndModelTest, EqualNeighbouringFrequenciesInterpolateWithoutDividingByZero) {
   FrontEndModel m;
   m.slot_frequency.reset(new double[4]{0.0, 10.0, 10.0, 20.0});
   m.slot_value.reset(new Complex[4]{{1, 0}, {2, 2}, {4, 4}, {6, 0}});
+  m.slot_count = 1;
   m.slot_start[0] = 0;
   m.slot_start[1] = 4;
   auto at = [&](double f) { return Std(olmtsfil::InterpolateSlot(m, 1, 0, f, 0)); };

@@ -9,6 +9,7 @@
 
 #include "common/input_file.h"
 #include "common/text.h"
+#include "common/typed_value.h"
 
 namespace olmtsfil {
 
@@ -208,29 +209,8 @@ Status Calibration::ReadParameter(std::string_view name, int32_t type, void* out
 
   uint8_t value[16] = {};
   std::memcpy(value, header.data() + found->offset, static_cast<std::size_t>(found->length));
-  switch (found->type) {
-    case ValueType::kInt32: {
-      const int32_t v = LoadI32(value);  // 1- and 2-byte fields arrive zero-extended
-      std::memcpy(out, &v, sizeof v);
-      break;
-    }
-    case ValueType::kDouble: {
-      const double v = LoadF64(value);
-      std::memcpy(out, &v, sizeof v);
-      break;
-    }
-    case ValueType::kTimeStamp:
-      std::memcpy(out, value, 8);  // as stored
-      break;
-    case ValueType::kText16:
-    case ValueType::kText:
-      // Text fields are at most 12 bytes: the copy is always NUL-padded to 16.
-      CopyFixedWidth(static_cast<char*>(out), FieldText(value, 15), 16);
-      break;
-    default:
-      return Status::kTypeMismatch;
-  }
-  return Status::kOk;
+  // Text fields are at most 12 bytes, so text always arrives NUL-terminated.
+  return DeliverValue(requested, value, out);
 }
 
 }  // namespace olmtsfil

@@ -37,7 +37,9 @@ bool InputFile::SeekRelative(int64_t offset) {
 
 bool InputFile::SeekStart() {
   if (file_ == nullptr) return false;
-  std::rewind(file_);
+  // Unlike rewind, this tells when the file cannot be positioned (a pipe).
+  if (std::fseek(file_, 0, SEEK_SET) != 0) return false;
+  std::clearerr(file_);
   return true;
 }
 

@@ -35,6 +35,8 @@ class InputFile {
   std::size_t Read(void* buffer, std::size_t size);
   // Moves the position by `offset` bytes from the current one; false when the seek fails.
   bool SeekRelative(int64_t offset);
+  // Back to the first byte, clearing the end-of-file indicator; false when the
+  // file cannot be positioned.
   bool SeekStart();
   // The end-of-file indicator, set by a read that met the end.
   bool AtEnd() const;

@@ -93,9 +93,12 @@ Status CalcBoxRespCircuit(Calibration& cal, const ParameterTable& table, double 
 
   const int nchn = cal.ChannelCount();
   if (Status s = EvalFrontEnd(freq_hz, settings, nchn, cal.model, resp); s != Status::kOk) return s;
+  // A response that overflowed (far outside the calibrated band) is no response.
+  for (int i = 0; i < nchn; ++i)
+    if (!IsFinite(resp[i])) resp[i] = Complex{0.0, 0.0};
   for (int i = 0; i < nchn; ++i) {
     resp_aux[i] = 0.0;
-    if (ComplexAbs(resp[i]) == 0.0 || MarkIfNotFinite(resp[i], resp_aux[i])) {
+    if (ComplexAbs(resp[i]) == 0.0) {
       resp_aux[i] = -1.0;
       return Status::kNoResponse;
     }

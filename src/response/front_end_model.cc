@@ -390,6 +390,7 @@ Complex GainStage(ModelView& view, double f, int32_t gain_code, int32_t filter_c
 }  // namespace
 
 Complex InterpolateSlot(const FrontEndModel& model, int nchn, int slot, double freq_hz, int channel) {
+  if (slot < 0 || slot >= model.slot_count || !model.slot_frequency || !model.slot_value) return Complex{0.0, 0.0};
   const int a = model.slot_start[static_cast<std::size_t>(slot)];
   const int e = model.slot_start[static_cast<std::size_t>(slot) + 1] - 1;
   const double* frequency = model.slot_frequency.get();

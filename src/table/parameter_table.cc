@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "common/typed_value.h"
 
 namespace olmtsfil {
 namespace {
@@ -105,7 +106,7 @@ void ParameterTable::BuildIndex() {
   index_keys_.fill(0);
   index_entries_.fill(0);
   for (int i = 0; i < param_count_; ++i) {
-    uint64_t key;
+    uint64_t key = 0;
     FoldedKey(params_[static_cast<std::size_t>(i)].Name(), &key);
     std::size_t slot = HashSlot(key);
     while (index_entries_[slot] != 0 && index_keys_[slot] != key) slot = (slot + 1) % kIndexSlots;
@@ -116,7 +117,7 @@ void ParameterTable::BuildIndex() {
 }
 
 const TableEntry* ParameterTable::Find(std::string_view name) const {
-  uint64_t key;
+  uint64_t key = 0;
   if (param_count_ <= 0 || !FoldedKey(name, &key)) return nullptr;
   // A query with an embedded NUL would fold into a key of a shorter name.
   if (name.find('\0') != std::string_view::npos) return nullptr;
@@ -149,21 +150,7 @@ Status ParameterTable::Read(std::string_view name, int32_t type, void* out) cons
   if (entry == nullptr) return Status::kNoSuchName;
   const auto requested = static_cast<uint8_t>(type & 0xFF);
   if (requested != entry->type) return Status::kTypeMismatch;
-  switch (static_cast<ValueType>(requested)) {
-    case ValueType::kInt32:
-      std::memcpy(out, entry->value, 4);
-      return Status::kOk;
-    case ValueType::kDouble:
-    case ValueType::kTimeStamp:
-      std::memcpy(out, entry->value, 8);
-      return Status::kOk;
-    case ValueType::kText16:
-    case ValueType::kText:
-      CopyFixedWidth(static_cast<char*>(out), FieldText(entry->value, sizeof entry->value), 16);
-      return Status::kOk;
-    default:
-      return Status::kTypeMismatch;
-  }
+  return DeliverValue(requested, entry->value, out);
 }
 
 Status ParameterTable::ReadInt(std::string_view name, int32_t* out) const {

@@ -47,17 +47,6 @@ int DaysInMonth(int month) {
 
 }  // namespace
 
-std::string StreamFileName(std::string_view base_name, int stream) {
-  std::string name(base_name);
-  if (stream == 0) {
-    name += ".TFC";
-  } else {
-    name += ".TS0";
-    name.back() = static_cast<char>('0' + stream);
-  }
-  return name;
-}
-
 std::vector<std::string> NextSetFileName(std::string_view current_path) {
   std::vector<std::string> candidates;
   SplitPath parts = Split(current_path);
@@ -102,14 +91,6 @@ std::vector<std::string> NextSetFileName(std::string_view current_path) {
   add(dated(new_month, new_day), 4);
   if (new_month == 2 && new_day == 29) add(dated(3, 1), 4);
   return candidates;
-}
-
-std::string SetFileDay(std::string_view path) {
-  std::string_view stem = Split(path).stem;
-  if (stem.size() < 4) return std::string();
-  std::string day(stem.substr(stem.size() - 4, 3));
-  for (char& c : day) c = AsciiLower(c);
-  return day;
 }
 
 }  // namespace olmtsfil

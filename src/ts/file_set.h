@@ -10,9 +10,6 @@
 
 namespace olmtsfil {
 
-// The name a stream's own file is opened under: ".TFC" for stream 0, ".TS1" ... ".TS5".
-std::string StreamFileName(std::string_view base_name, int stream);
-
 // Candidate paths of the file after `current_path` in its set, in the order they
 // are tried: next sequence letter, then the next day's "a" file, and 1 March after
 // 28 February when 29 February is missing. Drive, directory and extension are kept;
@@ -20,9 +17,5 @@ std::string StreamFileName(std::string_view base_name, int stream);
 // case-sensitive outside Windows, each candidate is followed by its variant in the
 // letter case of the current stem when that differs. Empty when there is no successor.
 std::vector<std::string> NextSetFileName(std::string_view current_path);
-
-// The month and day characters of a set file's stem (the three before the sequence
-// letter), lower-cased; empty when the stem is too short to carry them.
-std::string SetFileDay(std::string_view path);
 
 }  // namespace olmtsfil

@@ -55,9 +55,14 @@ Status Recording::Seek(int k, TimeStamp time, int32_t mode) {
   // Backward: restart from the current file, then from the first file of the set.
   // The held tag counts whatever next_status says, so an ended stream can return.
   if (CompareStamps(s.next_tag.Utc(), time) > 0) {
-    s.file.SeekStart();
     s.last_status = Status::kEndOfData;
     s.next_status = Status::kEndOfData;
+    // A file that cannot be rewound stands wherever it was, possibly inside a
+    // data block: reading a tag there would take samples for a tag.
+    if (!s.file.SeekStart()) {
+      s.next_status = Status::kReadError;
+      return s.next_status;
+    }
     ReadNextTag(k);
     if (CompareStamps(s.next_tag.Utc(), time) > 0 && s.current_path != s.first_path) {
       // When the first file cannot be reopened the stream stays on the first record

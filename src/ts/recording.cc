@@ -20,26 +20,30 @@ int32_t ShiftLeft(int32_t value, int count) {
 Status Recording::Open(const char* base_name) {
   const std::size_t length = std::strlen(base_name);
   if (length > kMaxBaseName) return Status::kPathTooLong;
-  const std::string base(base_name, length);
+  // Every file name is the base plus a 4-character extension, built in place: the
+  // only allocations of an open are the handle and the stored paths.
+  char path[kMaxBaseName + 8];
+  std::memcpy(path, base_name, length);
+  auto with_extension = [&](const char* extension) -> const char* {
+    std::memcpy(path + length, extension, 5);
+    return path;
+  };
 
-  if (!table_file_.Open((base + ".TBL").c_str())) return Status::kTableNotOpened;
+  if (!table_file_.Open(with_extension(".TBL"))) return Status::kTableNotOpened;
   if (Status s = table_.Load(table_file_); s != Status::kOk) return s;
 
-  for (int k = 0; k < kStreams; ++k) {
-    if (Status s = OpenStreamFile(k, StreamFileName(base, k)); s != Status::kOk) return s;
+  OpenStreamFile(0, with_extension(".TFC"));
+  for (int k = 1; k < kStreams; ++k) {
+    with_extension(".TS0");
+    path[length + 3] = static_cast<char>('0' + k);
+    OpenStreamFile(k, path);
   }
   // Streams 2-4 fall back on the shared high-rate file and then take only the
   // records of their own rate class; stream 5 falls back on the low-rate file.
   for (int k = 2; k < kStreams; ++k) {
     if (stream(k).HasFile()) continue;
-    std::string path = base;
-    if (k <= 4) {
-      path += ".TSH";
-      split_by_rate_ = true;
-    } else {
-      path += ".TSL";
-    }
-    if (Status s = OpenStreamFile(k, path); s != Status::kOk) return s;
+    if (k <= 4) split_by_rate_ = true;
+    OpenStreamFile(k, with_extension(k <= 4 ? ".TSH" : ".TSL"));
   }
 
   for (int k = 0; k < kStreams; ++k) {
@@ -57,14 +61,14 @@ Status Recording::Open(const char* base_name) {
   return Status::kOk;
 }
 
-Status Recording::OpenStreamFile(int k, const std::string& path) {
+// A file that does not open leaves the stream without one: no failure.
+void Recording::OpenStreamFile(int k, const char* path) {
   StreamState& s = mutable_stream(k);
   InputFile file;
-  if (!file.Open(path.c_str())) return Status::kOk;  // a missing stream is no failure
+  if (!file.Open(path)) return;
   s.file = std::move(file);
   s.first_path = path;
-  s.current_path = path;
-  return Status::kOk;
+  s.current_path = s.first_path;
 }
 
 void Recording::CheckSpectralStream() {
@@ -137,21 +141,21 @@ void Recording::SkipData(int k) {
 }
 
 bool Recording::OpenNextFile(int k) {
+  // File names carry month, day and letter but no year, so a set of daily files
+  // covering a whole year leads from its last day back to its first. Such a set
+  // ends where it would come round to its first file, and in any case after as
+  // many files as there are distinct names; otherwise reading and seeking with
+  // concatenation would never end.
+  constexpr int32_t kMaxSetFiles = 12 * 31 * 26;
   StreamState& s = mutable_stream(k);
-  if (!s.HasFile()) return false;
-  // The dates of a set wrap from December to January, so a folder holding a file
-  // for every day of the year makes the set a ring, and a forward seek past its
-  // last record would go round for ever. A set therefore ends before it would
-  // come back to the day it started on.
-  const std::string current_day = SetFileDay(s.current_path);
-  const std::string first_day = SetFileDay(s.first_path);
+  if (!s.HasFile() || s.files_after_first >= kMaxSetFiles) return false;
   for (const std::string& candidate : NextSetFileName(s.current_path)) {
-    const std::string day = SetFileDay(candidate);
-    if (candidate == s.first_path || (day != current_day && day == first_day)) return false;
+    if (candidate == s.first_path) return false;
     InputFile next;
     if (!next.Open(candidate.c_str())) continue;
     s.file = std::move(next);
     s.current_path = candidate;
+    ++s.files_after_first;
     return true;
   }
   return false;
@@ -165,6 +169,7 @@ Status Recording::ReopenFirstFile(int k) {
   if (!first.Open(s.first_path.c_str())) return Status::kCannotReopen;
   s.file = std::move(first);
   s.current_path = s.first_path;
+  s.files_after_first = 0;
   return Status::kOk;
 }
 

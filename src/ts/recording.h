@@ -20,6 +20,7 @@ struct StreamState {
   InputFile file;            // the file of the stream's set being read
   std::string first_path;    // first file of the set (empty: no file)
   std::string current_path;  // file now open
+  int32_t files_after_first = 0;  // how far current_path lies along the set
   Status open_status = Status::kBadStream;  // kOk when the stream is usable
   Tag first_tag;             // reference for agreement and buffer sizes
   Status last_status = Status::kEndOfData;
@@ -82,7 +83,7 @@ class Recording {
 
  private:
   StreamState& mutable_stream(int k) { return streams_[static_cast<std::size_t>(k)]; }
-  Status OpenStreamFile(int k, const std::string& path);
+  void OpenStreamFile(int k, const char* path);
   Status ReadNextTag(int k);
   void SkipData(int k);
   bool OpenNextFile(int k);

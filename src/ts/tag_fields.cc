@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "common/typed_value.h"
 #include "ts/recording.h"
 
 namespace olmtsfil {
@@ -23,21 +24,7 @@ Status ReadTagField(const TagField* table, int32_t type, const Tag& tag, std::st
   if (requested != row->type) return Status::kTypeMismatch;
   uint8_t work[16] = {};
   std::memcpy(work, tag.bytes.data() + row->offset, row->length);
-  switch (static_cast<ValueType>(requested)) {
-    case ValueType::kInt32:
-      std::memcpy(out, work, 4);
-      return Status::kOk;
-    case ValueType::kDouble:
-    case ValueType::kTimeStamp:
-      std::memcpy(out, work, 8);
-      return Status::kOk;
-    case ValueType::kText16:
-    case ValueType::kText:
-      CopyFixedWidth(static_cast<char*>(out), FieldText(work, sizeof work), 16);
-      return Status::kOk;
-    default:
-      return Status::kTypeMismatch;
-  }
+  return DeliverValue(requested, work, out);
 }
 
 Status Recording::ReadTag(int k, int32_t which, const char* name, int32_t type, void* out) const {

@@ -57,8 +57,15 @@ TimeStamp AddSeconds(const TimeStamp& stamp, int64_t seconds) {
 }
 
 uint64_t TagSpec::DataBlockSize() const {
-  return static_cast<uint64_t>(scnt) * nchn * lsmp + static_cast<uint64_t>(nchn) * trailer_factor * sbrec;
+  return static_cast<uint64_t>(scnt) * nchn * StoredLsmp() +
+         static_cast<uint64_t>(nchn) * StoredTrailerFactor() * StoredSbrec();
 }
+
+// A tag shorter than a field's end does not store it, and the reader takes the
+// field as 0 (the older 16-byte kind implies 3-byte samples).
+uint8_t TagSpec::StoredLsmp() const { return ltag == 0 ? 3 : (ltag > 17 ? lsmp : 0); }
+uint8_t TagSpec::StoredTrailerFactor() const { return ltag > 27 ? trailer_factor : 0; }
+uint8_t TagSpec::StoredSbrec() const { return ltag > 28 ? sbrec : 0; }
 
 Bytes EncodeTag(const TagSpec& t) {
   Bytes out;
@@ -102,10 +109,10 @@ void PutSample(Bytes& out, int32_t value, uint8_t lsmp) {
 
 Bytes EncodeRecord(const TagSpec& tag, const std::vector<int32_t>& samples) {
   Bytes out = EncodeTag(tag);
-  const uint8_t lsmp = tag.ltag == 0 ? 3 : tag.lsmp;
+  const uint8_t lsmp = tag.StoredLsmp();
   const std::size_t count = static_cast<std::size_t>(tag.scnt) * tag.nchn;
   for (std::size_t i = 0; i < count; ++i) PutSample(out, i < samples.size() ? samples[i] : 0, lsmp);
-  const std::size_t trailer = static_cast<std::size_t>(tag.nchn) * tag.trailer_factor * tag.sbrec;
+  const std::size_t trailer = static_cast<std::size_t>(tag.nchn) * tag.StoredTrailerFactor() * tag.StoredSbrec();
   for (std::size_t i = 0; i < trailer; ++i) out.push_back(static_cast<uint8_t>(0x5A ^ i));
   return out;
 }

@@ -46,7 +46,11 @@ struct TagSpec {
   uint8_t nfrqd = 0;
   uint8_t nfreq = 0;
 
+  // The data block size a reader computes from the stored tag.
   uint64_t DataBlockSize() const;
+  uint8_t StoredLsmp() const;
+  uint8_t StoredTrailerFactor() const;
+  uint8_t StoredSbrec() const;
   uint64_t ScanCount() const { return scnt; }
 };
 

@@ -1,0 +1,158 @@
+"""Loading of the shared library and the ctypes prototypes of its 25 exports.
+
+The library is looked up, in this order: the path in the environment variable
+OLMTSFIL_LIBRARY; a copy installed beside this package (the CMake install and
+wheel layouts); the system's library search path.
+"""
+import ctypes
+import ctypes.util
+import glob
+import os
+import sys
+
+LIBRARY_ENV = "OLMTSFIL_LIBRARY"
+
+c_int32_p = ctypes.POINTER(ctypes.c_int32)
+c_double_p = ctypes.POINTER(ctypes.c_double)
+
+
+class TimeStamp(ctypes.Structure):
+    """Calendar time of a record or calibration (8 bytes, no time zone)."""
+
+    _fields_ = [
+        ("second", ctypes.c_uint8),
+        ("minute", ctypes.c_uint8),
+        ("hour", ctypes.c_uint8),
+        ("day", ctypes.c_uint8),
+        ("month", ctypes.c_uint8),
+        ("year", ctypes.c_uint8),
+        ("reserved", ctypes.c_uint8),
+        ("century", ctypes.c_uint8),
+    ]
+
+
+class Complex(ctypes.Structure):
+    """Complex response value as the library delivers it: real part first."""
+
+    _fields_ = [("re", ctypes.c_double), ("im", ctypes.c_double)]
+
+
+assert ctypes.sizeof(TimeStamp) == 8 and ctypes.sizeof(Complex) == 16
+
+
+class TsHandle(ctypes.Structure):
+    """Opaque recording handle."""
+
+
+class CalHandle(ctypes.Structure):
+    """Opaque calibration handle."""
+
+
+TsHandle_p = ctypes.POINTER(TsHandle)
+CalHandle_p = ctypes.POINTER(CalHandle)
+
+# name: (restype, argtypes), in the order of the public header.
+PROTOTYPES = {
+    "TSOpenHT": (TsHandle_p, [ctypes.c_char_p]),
+    "TSCloseHT": (None, [ctypes.POINTER(TsHandle_p)]),
+    "SetConcatHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32]),
+    "ReadPrmHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_char_p, ctypes.c_int32, ctypes.c_void_p]),
+    "ReadPrmInfoHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_char_p, ctypes.c_char_p, c_int32_p, c_int32_p, c_int32_p]),
+    "GCodePrmHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_char_p]),
+    "GetNumChnHT": (ctypes.c_int32, [TsHandle_p, c_int32_p]),
+    "GetSampleRateHzHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_double_p]),
+    "SeekHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, TimeStamp, ctypes.c_int32]),
+    "GapHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32]),
+    "SkipRecHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32]),
+    "ReadRecHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_void_p]),
+    "ReadScanHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_int32_p, ctypes.c_void_p]),
+    "ReadScanDblHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_int32_p, c_double_p]),
+    "ReadTagHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32,
+                                   ctypes.c_void_p]),
+    "GetDftFreqHT": (ctypes.c_double, [TsHandle_p, ctypes.c_int32]),
+    "ReadDftScanHT": (ctypes.c_int32, [TsHandle_p, c_int32_p, c_int32_p, c_int32_p, c_int32_p, c_double_p]),
+    "CalOpenHT": (CalHandle_p, [ctypes.c_int32, ctypes.c_char_p]),
+    "CalCloseHT": (None, [ctypes.POINTER(CalHandle_p)]),
+    "ReadCalPrmHT": (ctypes.c_int32, [CalHandle_p, ctypes.c_char_p, ctypes.c_int32, ctypes.c_void_p]),
+    "CalcBoxNomGainHT": (ctypes.c_int32, [TsHandle_p, c_double_p]),
+    "CalcSensorNomGainHT": (ctypes.c_int32, [TsHandle_p, c_double_p]),
+    "CalcSensorRespHT": (ctypes.c_int32, [CalHandle_p, TsHandle_p, ctypes.c_double, ctypes.POINTER(Complex),
+                                          c_double_p]),
+    "CalcBoxRespHT": (ctypes.c_int32, [CalHandle_p, TsHandle_p, ctypes.c_int32, ctypes.c_double,
+                                       ctypes.POINTER(Complex), c_double_p]),
+    "GetAcqDelayHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_double_p]),
+}
+
+
+class MissingExportError(AttributeError):
+    """The loaded library does not export a function this package binds."""
+
+
+def _candidates():
+    explicit = os.environ.get(LIBRARY_ENV)
+    if explicit:
+        yield explicit
+        return
+    here = os.path.dirname(os.path.abspath(__file__))
+    if sys.platform == "win32":
+        patterns = ["olmtsfil.dll", "libolmtsfil.dll"]
+    elif sys.platform == "darwin":
+        patterns = ["libolmtsfil.dylib", "libolmtsfil.*.dylib"]
+    else:
+        patterns = ["libolmtsfil.so", "libolmtsfil.so.*"]
+    for pattern in patterns:
+        for path in sorted(glob.glob(os.path.join(here, pattern))):
+            yield path
+    found = ctypes.util.find_library("olmtsfil")
+    if found:
+        yield found
+
+
+def _load():
+    # 32-bit Windows exports are __stdcall; everywhere else the C convention.
+    loader = ctypes.WinDLL if (sys.platform == "win32" and ctypes.sizeof(ctypes.c_void_p) == 4) else ctypes.CDLL
+    tried = []
+    for path in _candidates():
+        try:
+            return loader(path), path
+        except OSError as error:
+            tried.append("%s (%s)" % (path, error))
+    raise OSError("olmtsfil shared library not found; set %s to its path. Tried: %s"
+                  % (LIBRARY_ENV, "; ".join(tried) or "nothing"))
+
+
+class _Library:
+    """The loaded library with every export prototyped. A function the library
+    lacks raises MissingExportError when called rather than at import."""
+
+    def __init__(self):
+        self.dll, self.path = _load()
+        self.missing = []
+        for name, (restype, argtypes) in PROTOTYPES.items():
+            try:
+                function = getattr(self.dll, name)
+            except AttributeError:
+                self.missing.append(name)
+                setattr(self, name, _missing(name, self.path))
+                continue
+            function.restype = restype
+            function.argtypes = argtypes
+            setattr(self, name, function)
+
+
+def _missing(name, path):
+    def call(*_args):
+        raise MissingExportError("%s does not export %s" % (path, name))
+    call.__name__ = name
+    return call
+
+
+_library = None
+
+
+def lib():
+    """The process-wide library instance, loaded on first use."""
+    global _library
+    if _library is None:
+        _library = _Library()
+    return _library

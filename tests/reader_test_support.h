@@ -1,0 +1,61 @@
+// Shared scaffolding of the reader tests: a scratch recording with a typical
+// table, and short ways to read tag fields through the C interface.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "olmtsfil.h"
+#include "writer/stream_writer.h"
+#include "writer/table_writer.h"
+
+namespace olmtsfil::testdata {
+
+class RecordingTest : public ::testing::Test {
+ protected:
+  explicit RecordingTest(const std::string& label = "reader") : dir_(label), files(dir_.path(), "rec") {}
+  ~RecordingTest() override { TSCloseHT(&handle); }
+
+  // Writes the table (if not yet written) and opens the recording.
+  TsHandle* Open() {
+    if (!table_written_) TypicalTable().Write(files.Path(".TBL"));
+    table_written_ = true;
+    TSCloseHT(&handle);
+    handle = TSOpenHT(files.base().c_str());
+    return handle;
+  }
+  std::string Dir() const { return dir_.path(); }
+
+  ScratchDirectory dir_;
+  RecordingFiles files;
+  TsHandle* handle = nullptr;
+  bool table_written_ = false;
+};
+
+// A type-0 tag field, or -1 when the read fails (the status goes to *status).
+inline int64_t TagInt(TsHandle* h, int stream, int which, const char* name, int32_t* status = nullptr) {
+  int32_t value = 0;
+  int32_t s = ReadTagHT(h, stream, which, name, OLMTS_TYPE_INT32, &value);
+  if (status != nullptr) *status = s;
+  if (s != OLMTS_OK) return -1;
+  return static_cast<uint32_t>(value);
+}
+
+inline TimeStamp TagUtc(TsHandle* h, int stream, int which) {
+  TimeStamp t{};
+  EXPECT_EQ(ReadTagHT(h, stream, which, "UTC", OLMTS_TYPE_TIMESTAMP, &t), OLMTS_OK);
+  return t;
+}
+
+inline bool SameStamp(const TimeStamp& a, const TimeStamp& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+inline std::string StampText(const TimeStamp& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d%02d-%02d-%02d %02d:%02d:%02d", t.century, t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return text;
+}
+
+}  // namespace olmtsfil::testdata

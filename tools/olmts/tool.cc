@@ -1,0 +1,252 @@
+#include "olmts/tool.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+
+namespace olmts {
+
+std::string DescribeStatus(int32_t status) {
+  return "status " + std::to_string(status) + " (" + olmts_status_text(status) + ")";
+}
+
+void Check(int32_t status, const std::string& what) {
+  if (status != OLMTS_OK) throw ToolError(what + ": " + DescribeStatus(status));
+}
+
+namespace {
+
+// A base path given with its table file's extension, as a shell's completion
+// offers it, names the same recording.
+std::string WithoutTableExtension(const std::string& base) {
+  std::error_code ec;
+  if (base.size() > 4 && !std::filesystem::exists(base + ".TBL", ec) && std::filesystem::is_regular_file(base, ec)) {
+    std::string extension = base.substr(base.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (extension == ".TBL") return base.substr(0, base.size() - 4);
+  }
+  return base;
+}
+
+}  // namespace
+
+Recording::Recording(const std::string& base) : base_(WithoutTableExtension(base)) {
+  const std::string table = base_ + ".TBL";
+  // The library reports only NULL; find the likely reason for the message.
+  if (base_.size() > 256) throw ToolError(table + ": cannot open the recording: base path longer than 256 characters");
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(table, ec))
+    throw ToolError(table + ": cannot open the recording: no such table file");
+  handle_ = TSOpenHT(base_.c_str());
+  if (handle_ == nullptr)
+    throw ToolError(table + ": cannot open the recording: the table file is unreadable or holds no parameter");
+}
+
+std::string Recording::StreamFile(int stream) const {
+  if (stream == 0) return base_ + ".TFC";
+  const std::string own = base_ + ".TS" + std::to_string(stream);
+  std::error_code ec;
+  if (stream >= 2 && stream <= 4 && !std::filesystem::exists(own, ec)) return base_ + ".TSH";
+  if (stream == 5 && !std::filesystem::exists(own, ec)) return base_ + ".TSL";
+  return own;
+}
+
+std::string Recording::Where(int stream) const {
+  if (stream < 0 || stream > 5) return base_ + " (stream " + std::to_string(stream) + ")";
+  return StreamFile(stream) + " (stream " + std::to_string(stream) + ")";
+}
+
+void Recording::RequireStream(int stream) const {
+  if (stream < 0 || stream > 5)
+    throw ToolError(base_ + ": stream " + std::to_string(stream) + ": " + DescribeStatus(OLMTS_BAD_STREAM) +
+                    "; streams are 0 (spectral) and 1 ... 5");
+  // The library refuses a stream without a usable file with the same status
+  // on every call; asking for a tag field costs nothing and moves nothing.
+  int32_t value = 0;
+  if (ReadTagHT(handle_, stream, 1, "SCNT", OLMTS_TYPE_INT32, &value) == OLMTS_BAD_STREAM)
+    throw ToolError(Where(stream) + ": " + DescribeStatus(OLMTS_BAD_STREAM) + "; the file is missing or unreadable, or holds no record of the stream's rate class");
+}
+
+int Recording::ChannelCount() const {
+  int32_t count = 0;
+  GetNumChnHT(handle_, &count);
+  return count;
+}
+
+double Recording::SampleRate(int stream) const {
+  double rate = 0;
+  Check(GetSampleRateHzHT(handle_, stream, &rate), base_ + ".TBL: sample rate of stream " + std::to_string(stream));
+  return rate;
+}
+
+Calibration::Calibration(int kind, const std::string& base) : path_(base + (kind == 1 ? ".CLB" : ".CLC")) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path_, ec))
+    throw ToolError(path_ + ": cannot open the calibration: no such file");
+  handle_ = CalOpenHT(kind, base.c_str());
+  if (handle_ == nullptr)
+    throw ToolError(path_ + ": cannot open the calibration: not a " + (kind == 1 ? "box" : "sensor") +
+                    " calibration, or its header or tables are malformed");
+}
+
+int Calibration::ChannelCount() const {
+  int32_t count = 0;
+  Check(ReadCalPrmHT(handle_, "NCHN", OLMTS_TYPE_INT32, &count), path_ + ": NCHN");
+  return count;
+}
+
+// ---- Times ----------------------------------------------------------------------
+
+namespace {
+
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
+int64_t StampToSeconds(const TimeStamp& s) {
+  const int64_t year = s.century * 100 + s.year;
+  const unsigned month = s.month >= 1 && s.month <= 12 ? s.month : 1;
+  const unsigned day = s.day >= 1 && s.day <= 31 ? s.day : 1;
+  return DaysFromCivil(year, month, day) * 86400 + s.hour * 3600 + s.minute * 60 + s.second;
+}
+
+TimeStamp StampFromSeconds(int64_t t) {
+  int64_t days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
+  const int64_t rem = t - days * 86400;
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(days - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
+  TimeStamp s{};
+  s.second = static_cast<uint8_t>(rem % 60);
+  s.minute = static_cast<uint8_t>(rem / 60 % 60);
+  s.hour = static_cast<uint8_t>(rem / 3600);
+  s.day = static_cast<uint8_t>(d);
+  s.month = static_cast<uint8_t>(m);
+  s.year = static_cast<uint8_t>(y % 100);
+  s.century = static_cast<uint8_t>(y / 100);
+  return s;
+}
+
+std::string FormatTime(const TimeStamp& s) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%02u%02u-%02u-%02uT%02u:%02u:%02u", s.century, s.year, s.month, s.day, s.hour,
+                s.minute, s.second);
+  return text;
+}
+
+std::string FormatTime(int64_t seconds, double fraction_s, int decimals) {
+  // Carry a fraction that rounds up to a whole second into the seconds.
+  const double scale = std::pow(10.0, decimals);
+  int64_t ticks = static_cast<int64_t>(std::llround(fraction_s * scale));
+  const int64_t per_second = static_cast<int64_t>(scale);
+  seconds += ticks / per_second;
+  ticks %= per_second;
+  std::string text = FormatTime(StampFromSeconds(seconds));
+  if (decimals > 0) {
+    char frac[32];
+    std::snprintf(frac, sizeof frac, ".%0*lld", decimals < 18 ? decimals : 18, static_cast<long long>(ticks));
+    text += frac;
+  }
+  return text;
+}
+
+TimeStamp ParseTime(const std::string& text, double* fraction_s) {
+  auto fail = [&]() -> TimeStamp {
+    throw ToolError("bad time '" + text + "': expected ISO 8601 such as 2026-03-14T10:00:00");
+  };
+  std::string t = text;
+  if (!t.empty() && (t.back() == 'Z' || t.back() == 'z')) t.pop_back();
+  // A fraction of a second, where the caller can use one.
+  double fraction = 0;
+  if (const std::size_t dot = t.find('.'); dot != std::string::npos) {
+    const std::string digits = t.substr(dot + 1);
+    if (fraction_s == nullptr || dot != 19 || digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+      return fail();
+    fraction = std::stod("0." + digits);
+    t.resize(dot);
+  }
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  int used = 0;
+  if (t.size() < 10 || t.find_first_not_of("0123456789-", 0) < 10) return fail();
+  if (std::sscanf(t.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10) return fail();
+  if (t.size() > 10) {
+    const char sep = t[10];
+    if (sep != 'T' && sep != 't' && sep != ' ') return fail();
+    const std::string clock = t.substr(11);
+    if (clock.find_first_not_of("0123456789:") != std::string::npos) return fail();
+    int used_time = 0;
+    if (clock.size() == 8 && std::sscanf(clock.c_str(), "%2d:%2d:%2d%n", &hour, &minute, &second, &used_time) == 3 &&
+        used_time == 8) {
+    } else if (clock.size() == 5 && std::sscanf(clock.c_str(), "%2d:%2d%n", &hour, &minute, &used_time) == 2 &&
+               used_time == 5 && fraction == 0) {
+    } else {
+      return fail();
+    }
+  }
+  if (fraction_s != nullptr) *fraction_s = fraction;
+  if (year < 1970 || year > 2099 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
+      hour > 23 || minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0)
+    return fail();
+  TimeStamp stamp{};
+  stamp.second = static_cast<uint8_t>(second);
+  stamp.minute = static_cast<uint8_t>(minute);
+  stamp.hour = static_cast<uint8_t>(hour);
+  stamp.day = static_cast<uint8_t>(day);
+  stamp.month = static_cast<uint8_t>(month);
+  stamp.year = static_cast<uint8_t>(year % 100);
+  stamp.century = static_cast<uint8_t>(year / 100);
+  return stamp;
+}
+
+// ---- Channels -------------------------------------------------------------------
+
+std::vector<std::string> ChannelNames(TsHandle* recording, int count) {
+  if (count < 0) count = 0;
+  std::vector<std::string> names(static_cast<std::size_t>(count));
+  for (int n = 0; n < count; ++n) names[static_cast<std::size_t>(n)] = "ch" + std::to_string(n + 1);
+  static const char* const kParams[] = {"CHEX", "CHEY", "CHEZ", "CHHX", "CHHY", "CHHZ"};
+  static const char* const kNames[] = {"Ex", "Ey", "Ez", "Hx", "Hy", "Hz"};
+  for (int i = 0; i < 6; ++i) {
+    int32_t channel = 0;
+    if (ReadPrmHT(recording, kParams[i], OLMTS_TYPE_INT32, &channel) == OLMTS_OK && channel >= 1 &&
+        channel <= count)
+      names[static_cast<std::size_t>(channel - 1)] = kNames[i];
+  }
+  return names;
+}
+
+std::optional<int32_t> TagInt(TsHandle* recording, int stream, int which, const char* name) {
+  int32_t value = 0;
+  if (ReadTagHT(recording, stream, which, name, OLMTS_TYPE_INT32, &value) != OLMTS_OK) return std::nullopt;
+  return value;
+}
+
+std::optional<TimeStamp> TagTime(TsHandle* recording, int stream, int which) {
+  TimeStamp value{};
+  if (ReadTagHT(recording, stream, which, "UTC", OLMTS_TYPE_TIMESTAMP, &value) != OLMTS_OK) return std::nullopt;
+  return value;
+}
+
+}  // namespace olmts
