@@ -1,5 +1,10 @@
 #include "common/input_file.h"
 
+#include <sys/stat.h>
+#if !defined(_WIN32)
+#include <sys/types.h>
+#endif
+
 namespace olmtsfil {
 
 bool InputFile::Open(const char* path) {
@@ -39,5 +44,22 @@ bool InputFile::SeekStart() {
 }
 
 bool InputFile::AtEnd() const { return file_ != nullptr && std::feof(file_) != 0; }
+
+bool InputFile::RemainingBytes(uint64_t* remaining) const {
+  if (file_ == nullptr) return false;
+#if defined(_WIN32)
+  const int64_t position = _ftelli64(file_);
+  struct _stati64 info;
+  if (position < 0 || _fstati64(_fileno(file_), &info) != 0) return false;
+  const int64_t size = info.st_size;
+#else
+  const int64_t position = ftello(file_);
+  struct stat info;
+  if (position < 0 || fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  const int64_t size = info.st_size;
+#endif
+  *remaining = size > position ? static_cast<uint64_t>(size - position) : 0;
+  return true;
+}
 
 }  // namespace olmtsfil

@@ -40,6 +40,9 @@ class InputFile {
   bool SeekStart();
   // The end-of-file indicator, set by a read that met the end.
   bool AtEnd() const;
+  // Bytes between the position and the end of the file; false when that cannot be
+  // told (then nothing is known about the size).
+  bool RemainingBytes(uint64_t* remaining) const;
 
  private:
   std::FILE* file_ = nullptr;

@@ -16,7 +16,12 @@ Status Recording::ReadRecord(int k, int64_t buffer_size, void* buffer) {
   // Too small a buffer leaves the record unconsumed: the same call with a larger
   // buffer delivers it.
   if (buffer_size < 0 || size > static_cast<uint64_t>(buffer_size)) return Status::kNullHandle;
-  if (size == 0 || s.file.Read(buffer, static_cast<std::size_t>(size)) < size) {
+  // A block longer than the rest of the file cannot arrive whole; it is refused
+  // before any byte is read (the scan reader relies on this to fail such a record
+  // without making a buffer for it).
+  uint64_t remaining = 0;
+  const bool cut_short = s.file.RemainingBytes(&remaining) && size > remaining;
+  if (size == 0 || cut_short || s.file.Read(buffer, static_cast<std::size_t>(size)) < size) {
     s.last_status = Status::kReadError;
     s.next_status = Status::kReadError;
     return Status::kReadError;

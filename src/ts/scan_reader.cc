@@ -19,6 +19,12 @@ Status Recording::NextScan(int k, int32_t* record_flag, const uint8_t** scan) {
     if (!s.record_buffer) {
       // A stream without a first tag has a block size of 0: no buffer for it.
       if (block_size == 0 || block_size > std::numeric_limits<std::size_t>::max()) return Status::kNoMemory;
+      // The sizes in a tag allow blocks of up to 4.3 GB. No buffer is made for a
+      // record that cannot be read: a stream that has ended or failed, or a block
+      // longer than the rest of its file (ReadRecord refuses it before reading).
+      uint64_t remaining = 0;
+      if (s.next_status != Status::kOk || (s.file.RemainingBytes(&remaining) && block_size > remaining))
+        return ReadRecord(k, static_cast<int64_t>(block_size), nullptr);
       s.record_buffer.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(block_size)]);
       if (!s.record_buffer) return Status::kNoMemory;
       s.record_buffer_size = block_size;
