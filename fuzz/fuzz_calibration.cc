@@ -63,6 +63,8 @@ std::string WriteRecording(int which, olmtsfil::fuzz::InputReader& in) {
     const int32_t rates[] = {0, 1, 15, 150, 2400, 24000, 65536, -1};
     for (int k = 0; k < 6; ++k) t.Set(Parameter::Int("SRL" + std::to_string(k), rates[(settings[6] >> k) & 7]));
     if (settings[7] & 1) t.Set(Parameter::Text("HW", (settings[7] & 2) ? "MTU5A" : "ADU07"));
+    // An "OLM" box without "A" or "PXR" takes the measured tables instead of the circuit.
+    if (settings[7] & 4) t.Set(Parameter::Text("HW", "OLM5"));
   }
   olmtsfil::testdata::Bytes bytes = t.Encode();
   const std::string path = olmtsfil::fuzz::WriteScratchFile("rec.TBL", bytes.data(), bytes.size());

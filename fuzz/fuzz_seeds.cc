@@ -1,6 +1,7 @@
 #include "fuzz_seeds.h"
 
 #include "fuzz_support.h"
+#include "writer/box_circuit.h"
 #include "writer/calibration_writer.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
@@ -208,6 +209,12 @@ std::vector<Bytes> CalibrationSeeds() {
   box.tables = 5;
   seeds.push_back(CalibrationInput(0, 0, 100.0, testdata::BoxCalibration(box), Bytes{3, 1, 1, 1, 1, 3, 0x24, 3}));
   seeds.push_back(CalibrationInput(0, 2, 1.0, testdata::BoxCalibration(box), Bytes{4, 0, 2, 0, 0, 1, 0x12, 1}));
+
+  // A box measured on a known front end, so that the model builds and forms
+  // responses: the circuit branch, then the table branch of an "OLM5" recording.
+  const testdata::CalibrationFile circuit = testdata::CircuitCalibration(testdata::BoxCircuit{}, 5, 8);
+  seeds.push_back(CalibrationInput(0, 0, 50.0, circuit));
+  seeds.push_back(CalibrationInput(0, 0, 300.0, circuit, Bytes{5, 0, 0, 0, 0, 3, 16, 4}));
 
   // Sensor calibrations of both kinds, with the silent records ahead of the table.
   auto flat = [](int, int channel, double f) { return testdata::HighPass(f, 0.1 * (channel + 1)); };
