@@ -74,14 +74,14 @@ struct Files {
     flat.Write(flat_cal);
     // Table branch: 500 records; the last 100 carry key 1 (stream 1), the first
     // 100 key 2 (stream 2).
-    BoxSpec spec;
-    spec.nchn = kChannels;
-    spec.tables = 5;
-    spec.points = 100;
-    spec.f_low = 0.1;
-    spec.f_high = 10000.0;
-    spec.key = [](int table) { return static_cast<int16_t>(table == 4 ? 1 : table == 0 ? 2 : 10 + table); };
-    BoxCalibration(spec).Write(line_cal);
+    BoxSpec desc;
+    desc.nchn = kChannels;
+    desc.tables = 5;
+    desc.points = 100;
+    desc.f_low = 0.1;
+    desc.f_high = 10000.0;
+    desc.key = [](int table) { return static_cast<int16_t>(table == 4 ? 1 : table == 0 ? 2 : 10 + table); };
+    BoxCalibration(desc).Write(line_cal);
     SmallTable("MTU6A").Write(dir.File("small.TBL"));
     FullTable("MTU6A").Write(dir.File("full.TBL"));
     SmallTable("OLM6").Int("SRL2", 2400).Write(dir.File("table.TBL"));

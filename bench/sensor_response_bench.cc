@@ -44,18 +44,18 @@ struct Fixture {
   TsHandle* ts = nullptr;
 
   Fixture() {
-    SensorSpec spec;
-    spec.points = 60;
-    spec.corner = 0.01f;
-    spec.cphc = 0.002;
-    spec.ver = "4270A1";  // the board correction is the most expensive path
-    CalibrationFile file = SensorCalibration(spec, [](int, int c, double f) {
+    SensorSpec desc;
+    desc.points = 60;
+    desc.corner = 0.01f;
+    desc.cphc = 0.002;
+    desc.ver = "4270A1";  // the board correction is the most expensive path
+    CalibrationFile file = SensorCalibration(desc, [](int, int c, double f) {
       const Complex r = Product(HighPass(f, 4.0), LowPass(f, 8000.0));
       return Complex{r.re * (1 + 0.1 * c), r.im * (1 + 0.1 * c)};
     });
     file.Write(dir.File("coil"));
     cal = CalOpenHT(2, dir.File("coil").c_str());
-    TypicalTable().Set(Parameter::Double("HNOM", spec.hnom)).Write(dir.File("rec.TBL"));
+    TypicalTable().Set(Parameter::Double("HNOM", desc.hnom)).Write(dir.File("rec.TBL"));
     ts = TSOpenHT(dir.File("rec").c_str());
   }
   ~Fixture() {

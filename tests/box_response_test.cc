@@ -258,11 +258,11 @@ TEST_F(BoxResponseTest, ChannelsWithoutAResponseAreMarked) {
 
 TEST_F(BoxResponseTest, CalibrationsWithoutAModelAreRefused) {
   OpenRecording(FlatDigital("MTU5A"));
-  BoxSpec spec;
-  spec.nchn = kChannels;
-  spec.tables = 14;
-  spec.points = 10;
-  OpenCalibration(BoxCalibration(spec));
+  BoxSpec desc;
+  desc.nchn = kChannels;
+  desc.tables = 14;
+  desc.points = 10;
+  OpenCalibration(BoxCalibration(desc));
   EXPECT_EQ(Response(0, 10.0), OLMTS_NO_MODEL);
   SensorSpec sensor;
   sensor.nchn = kChannels;

@@ -18,11 +18,11 @@ using namespace olmtsfil::testdata;
 
 // A box file of `tables` tables with `points` records each.
 CalibrationFile SmallBox(int tables = 4, int points = 5, int nchn = 2) {
-  BoxSpec spec;
-  spec.nchn = nchn;
-  spec.tables = tables;
-  spec.points = points;
-  return BoxCalibration(spec);
+  BoxSpec desc;
+  desc.nchn = nchn;
+  desc.tables = tables;
+  desc.points = points;
+  return BoxCalibration(desc);
 }
 
 // `records` records; record i starts a table when starts(i).
@@ -81,10 +81,10 @@ TEST_F(CalibrationTest, OpensBoxAndSplitsTables) {
 }
 
 TEST_F(CalibrationTest, DefaultBoxHoldsTheShapesItWasMadeFrom) {
-  BoxSpec spec;  // 15 tables of 20 records, 5 channels
-  spec.corner = [](int t, int c) { return static_cast<float>(0.001 * (t + 1) + 0.0001 * c); };
+  BoxSpec desc;  // 15 tables of 20 records, 5 channels
+  desc.corner = [](int t, int c) { return static_cast<float>(0.001 * (t + 1) + 0.0001 * c); };
   auto cal = std::make_unique<olmtsfil::Calibration>();
-  ASSERT_EQ(Reason(BoxCalibration(spec), 1, *cal), olmtsfil::Status::kOk);
+  ASSERT_EQ(Reason(BoxCalibration(desc), 1, *cal), olmtsfil::Status::kOk);
   ASSERT_EQ(cal->TableCount(), 15);
   for (int t = 0; t < 15; ++t) {
     ASSERT_EQ(cal->TableEnd(t) - cal->TableBegin(t), 20);
@@ -95,7 +95,7 @@ TEST_F(CalibrationTest, DefaultBoxHoldsTheShapesItWasMadeFrom) {
         const olmtsfil::Calibration::ChannelBlock b = cal->Block(k, c);
         EXPECT_NEAR(b.response.re, expected.re, 1e-6);
         EXPECT_NEAR(b.response.im, expected.im, 1e-6);
-        EXPECT_EQ(b.corner_frequency, spec.corner(t, c));
+        EXPECT_EQ(b.corner_frequency, desc.corner(t, c));
       }
     }
   }
@@ -106,8 +106,8 @@ TEST_F(CalibrationTest, SmallBoxAndSensorHaveNoModelBuffers) {
   ASSERT_EQ(Reason(SmallBox(2, 5), 1, *cal), olmtsfil::Status::kOk);  // 3 table_start entries
   EXPECT_EQ(cal->model.slot_frequency, nullptr);
   auto sensor = std::make_unique<olmtsfil::Calibration>();
-  SensorSpec spec;
-  ASSERT_EQ(Reason(SensorCalibration(spec, [](int, int, double) { return Complex{1, 0}; }), 2, *sensor),
+  SensorSpec desc;
+  ASSERT_EQ(Reason(SensorCalibration(desc, [](int, int, double) { return Complex{1, 0}; }), 2, *sensor),
             olmtsfil::Status::kOk);
   EXPECT_EQ(sensor->model.slot_value, nullptr);
 }
@@ -277,12 +277,12 @@ TEST_F(CalibrationTest, ChannelFlagsFromHardware) {
       {"BE6", {0, 0, 0, 0, 0, 0}},    {"X35", {0, 0, 3, 0, 0, 0}},    {"", {0, 0, 0, 0, 0, 0}},
   };
   for (const Case& c : cases) {
-    BoxSpec spec;
-    spec.tables = 4;
-    spec.points = 3;
-    spec.hw = c.hw;
+    BoxSpec desc;
+    desc.tables = 4;
+    desc.points = 3;
+    desc.hw = c.hw;
     auto cal = std::make_unique<olmtsfil::Calibration>();
-    ASSERT_EQ(Reason(BoxCalibration(spec), 1, *cal), olmtsfil::Status::kOk) << c.hw;
+    ASSERT_EQ(Reason(BoxCalibration(desc), 1, *cal), olmtsfil::Status::kOk) << c.hw;
     for (std::size_t k = 0; k < 12; ++k)
       EXPECT_EQ(cal->channel_flags[k], k < 6 ? c.flags[k] : 0) << c.hw << " channel " << k + 1;
   }

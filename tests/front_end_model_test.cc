@@ -252,11 +252,11 @@ TEST_F(FrontEndModelTest, GainCodesWithoutASlotGiveZeroForThatChannelOnly) {
 
 TEST_F(FrontEndModelTest, NoModelWithoutFifteenTables) {
   for (int tables : {4, 14}) {
-    BoxSpec spec;
-    spec.nchn = 2;
-    spec.tables = tables;
-    spec.points = 10;
-    auto cal = Open(BoxCalibration(spec));
+    BoxSpec desc;
+    desc.nchn = 2;
+    desc.tables = tables;
+    desc.points = 10;
+    auto cal = Open(BoxCalibration(desc));
     EXPECT_EQ(cal->model.element_count, 0);
     EXPECT_EQ(cal->model.slot_count, 0);
     Complex out[2] = {{7.0, 7.0}, {7.0, 7.0}};
@@ -272,11 +272,11 @@ TEST_F(FrontEndModelTest, NoModelWithoutFifteenTables) {
 TEST_F(FrontEndModelTest, OversizedTablesStayWithinTheSlotCapacity) {
   // The loader never passes tables of more than 100 records, but the model must
   // not rely on it: stretch table 3 (loaded three times) over 400 records.
-  BoxSpec spec;
-  spec.nchn = 2;
-  spec.tables = 25;
-  spec.points = 20;
-  auto cal = Open(BoxCalibration(spec));
+  BoxSpec desc;
+  desc.nchn = 2;
+  desc.tables = 25;
+  desc.points = 20;
+  auto cal = Open(BoxCalibration(desc));
   ASSERT_EQ(cal->model.slot_count, 11);
   for (int t = 4; t <= 15; ++t) cal->table_start[static_cast<std::size_t>(t)] = 456 + t;
   olmtsfil::BuildFrontEndModel(*cal);

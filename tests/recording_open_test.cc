@@ -255,9 +255,9 @@ TEST_F(RecordingOpenTest, SpectralStreamCheck) {
       {0, 40, 3, 3, true},    // second branch lets LEVAL reach beyond the word width
   };
   for (const Case& c : cases) {
-    SpectralSpec spec{SpectralTag(c.levtp, c.leval, c.nfrqt, c.nfrqd, 1, 1), 1, nullptr, 1};
-    spec.tag.scnt = 4;
-    files.Write(".TFC", EncodeStream(spec.tag, 1, [](int64_t, int) { return 5; }));
+    SpectralSpec desc{SpectralTag(c.levtp, c.leval, c.nfrqt, c.nfrqd, 1, 1), 1, nullptr, 1};
+    desc.tag.scnt = 4;
+    files.Write(".TFC", EncodeStream(desc.tag, 1, [](int64_t, int) { return 5; }));
     ASSERT_NE(Open(), nullptr);
     const int32_t expected = c.usable ? OLMTS_OK : OLMTS_BAD_STREAM;
     EXPECT_EQ(SkipRecHT(handle, 0), expected) << c.levtp << " " << c.leval << " " << c.nfrqt << " " << c.nfrqd;

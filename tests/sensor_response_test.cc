@@ -49,10 +49,10 @@ class SensorResponseTest : public ::testing::Test {
   TableFile table;
 
   SensorResponseTest() {
-    SensorSpec spec;
-    spec.hnom = 0.8;
-    spec.points = 15;  // half a decade apart: the coil more than doubles per step at the low end
-    file = SensorCalibration(spec, Coil);
+    SensorSpec desc;
+    desc.hnom = 0.8;
+    desc.points = 15;  // half a decade apart: the coil more than doubles per step at the low end
+    file = SensorCalibration(desc, Coil);
     table.Double("HNOM", 0.8).Double("CNOM", 0.4);
   }
   void TearDown() override {
@@ -304,9 +304,9 @@ TEST_F(SensorResponseTest, FailuresLeaveOutputsUntouched) {
   EXPECT_EQ(aux[1], -7.0);
 
   // A box calibration has no "HNOM".
-  BoxSpec spec;
-  spec.tables = 2;
-  file = BoxCalibration(spec);
+  BoxSpec desc;
+  desc.tables = 2;
+  file = BoxCalibration(desc);
   Open();
   EXPECT_EQ(CalcSensorRespHT(cal, ts, 1.0, r.data(), aux.data()), OLMTS_NO_SUCH_NAME);
 }

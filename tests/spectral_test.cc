@@ -16,8 +16,8 @@ constexpr double kFullScale = 8388608.0;
 
 class SpectralTest : public RecordingTest {
  protected:
-  SpectralFile WriteSpectral(const SpectralSpec& spec) {
-    SpectralFile file = EncodeSpectralStream(spec);
+  SpectralFile WriteSpectral(const SpectralSpec& desc) {
+    SpectralFile file = EncodeSpectralStream(desc);
     files.Write(".TFC", file.bytes);
     return file;
   }
@@ -53,8 +53,8 @@ int ExpectedFlag(const TagSpec& t, const DftCoefficient& c) {
 
 TEST_F(SpectralTest, ExampleLayoutPositions) {
   // LEVTP 0, LEVAL 2, NFRQT 4, NFRQD 2: cycles of 10 scans, window step 8.
-  SpectralSpec spec{SpectralTag(0, 2, 4, 2, 1, 2), 1, nullptr, 1};
-  WriteSpectral(spec);
+  SpectralSpec desc{SpectralTag(0, 2, 4, 2, 1, 2), 1, nullptr, 1};
+  WriteSpectral(desc);
   ASSERT_NE(Open(), nullptr);
   const struct {
     int window, level, index;
@@ -79,8 +79,8 @@ TEST_F(SpectralTest, SeveralWholeCyclesOfRecordsFollowTheWindowCounter) {
   };
   for (const Layout& l : {Layout{0, 2, 4, 2, 2, 2, 5}, Layout{0, 0, 3, 1, 1, 3, 6}, Layout{0, 3, 12, 4, 3, 1, 17},
                           Layout{1, 2, 3, 3, 2, 2, 4}, Layout{2, 5, 5, 5, 1, 4, 3}}) {
-    SpectralSpec spec{SpectralTag(l.levtp, l.leval, l.nfrqt, l.nfrqd, l.channels, l.cycles), l.records, nullptr, 1};
-    const SpectralFile file = WriteSpectral(spec);
+    SpectralSpec desc{SpectralTag(l.levtp, l.leval, l.nfrqt, l.nfrqd, l.channels, l.cycles), l.records, nullptr, 1};
+    const SpectralFile file = WriteSpectral(desc);
     ASSERT_NE(Open(), nullptr);
     std::vector<bool> level_seen(26, false);
     for (const DftCoefficient& c : file.coefficients) {
@@ -89,7 +89,7 @@ TEST_F(SpectralTest, SeveralWholeCyclesOfRecordsFollowTheWindowCounter) {
       EXPECT_EQ(r.window, c.position.window) << "record " << c.record << " scan " << c.scan;
       EXPECT_EQ(r.level, c.position.level) << "record " << c.record << " scan " << c.scan;
       EXPECT_EQ(r.freq_index, c.position.freq_index) << "record " << c.record << " scan " << c.scan;
-      EXPECT_EQ(r.flag, ExpectedFlag(spec.tag, c)) << "record " << c.record << " scan " << c.scan;
+      EXPECT_EQ(r.flag, ExpectedFlag(desc.tag, c)) << "record " << c.record << " scan " << c.scan;
       for (int ch = 0; ch < l.channels; ++ch) {
         EXPECT_EQ(r.values[2 * ch], c.real[ch] / kFullScale);
         EXPECT_EQ(r.values[2 * ch + 1], c.imag[ch] / kFullScale);
@@ -118,11 +118,11 @@ TEST_F(SpectralTest, NullPositionPointersAreAllowed) {
 TEST_F(SpectralTest, FillersAreSkippedAndTrailingOnesConsumedWithTheCoefficient) {
   // Record 0 of 10 scans: filler, 6 coefficients, coefficient, filler, filler.
   // Record 1: coefficient, filler, coefficients ...
-  SpectralSpec spec{SpectralTag(0, 2, 4, 2, 2, 1), 2, nullptr, 1};
-  spec.is_filler = [](int record, int scan) {
+  SpectralSpec desc{SpectralTag(0, 2, 4, 2, 2, 1), 2, nullptr, 1};
+  desc.is_filler = [](int record, int scan) {
     return (record == 0 && (scan == 0 || scan >= 8)) || (record == 1 && scan == 1);
   };
-  const SpectralFile file = WriteSpectral(spec);
+  const SpectralFile file = WriteSpectral(desc);
   ASSERT_NE(Open(), nullptr);
   std::vector<Read> reads;
   for (;;) {
@@ -157,9 +157,9 @@ TEST_F(SpectralTest, FillersAreSkippedAndTrailingOnesConsumedWithTheCoefficient)
 }
 
 TEST_F(SpectralTest, RecordOfFillersOnlyIsPassedOver) {
-  SpectralSpec spec{SpectralTag(0, 2, 4, 2, 1, 1), 3, nullptr, 1};
-  spec.is_filler = [](int record, int) { return record == 1; };
-  const SpectralFile file = WriteSpectral(spec);
+  SpectralSpec desc{SpectralTag(0, 2, 4, 2, 1, 1), 3, nullptr, 1};
+  desc.is_filler = [](int record, int) { return record == 1; };
+  const SpectralFile file = WriteSpectral(desc);
   ASSERT_NE(Open(), nullptr);
   std::size_t count = 0;
   Read r;
@@ -178,13 +178,13 @@ TEST_F(SpectralTest, RecordOfFillersOnlyIsPassedOver) {
 
 TEST_F(SpectralTest, WindowNumberThatDoesNotFitTheLevels) {
   // LEVTP 1, LEVAL 2 (through NFRQT = NFRQD): the low three bits of WINDX must be 010.
-  SpectralSpec spec{SpectralTag(1, 2, 2, 2, 1, 1), 2, nullptr, 1};
-  SpectralFile file = EncodeSpectralStream(spec);
-  const std::size_t record = spec.tag.ltag + spec.tag.DataBlockSize();
+  SpectralSpec desc{SpectralTag(1, 2, 2, 2, 1, 1), 2, nullptr, 1};
+  SpectralFile file = EncodeSpectralStream(desc);
+  const std::size_t record = desc.tag.ltag + desc.tag.DataBlockSize();
   file.bytes[record + 32] = 6;  // second record: 110
   files.Write(".TFC", file.bytes);
   ASSERT_NE(Open(), nullptr);
-  for (int i = 0; i < spec.tag.scnt; ++i) ASSERT_EQ(ReadOne(handle, 1).status, OLMTS_OK);
+  for (int i = 0; i < desc.tag.scnt; ++i) ASSERT_EQ(ReadOne(handle, 1).status, OLMTS_OK);
   Read r;
   r.values = {7.0, 7.0};
   r.window = r.level = r.freq_index = -9;
@@ -195,7 +195,7 @@ TEST_F(SpectralTest, WindowNumberThatDoesNotFitTheLevels) {
   EXPECT_EQ(r.freq_index, -9);
   EXPECT_EQ(r.values[0], 7.0);
   // Each scan of that record is refused in turn; then the stream ends.
-  for (int i = 1; i < spec.tag.scnt; ++i) EXPECT_EQ(ReadOne(handle, 1).status, OLMTS_BAD_WINDOW);
+  for (int i = 1; i < desc.tag.scnt; ++i) EXPECT_EQ(ReadOne(handle, 1).status, OLMTS_BAD_WINDOW);
   EXPECT_EQ(ReadOne(handle, 1).status, OLMTS_END_OF_DATA);
 }
 
@@ -281,8 +281,8 @@ TEST_F(SpectralTest, CoefficientsWiderThanTheConversionBuffer) {
   // 8 channels of 8-byte samples: 64-byte scans, 16 values per coefficient.
   TagSpec t = SpectralTag(0, 2, 4, 2, 8, 1);
   t.lsmp = 8;
-  SpectralSpec spec{t, 1, nullptr, 1};
-  const SpectralFile file = WriteSpectral(spec);
+  SpectralSpec desc{t, 1, nullptr, 1};
+  const SpectralFile file = WriteSpectral(desc);
   ASSERT_NE(Open(), nullptr);
   for (const DftCoefficient& c : file.coefficients) {
     std::vector<double> values(16 + 4, -3.0);

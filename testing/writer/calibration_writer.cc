@@ -98,27 +98,27 @@ Complex TypicalBoxResponse(int table, int channel, double f) {
   return {gain * r.re, gain * r.im};
 }
 
-CalibrationFile BoxCalibration(const BoxSpec& spec, const AnalogResponse& response) {
+CalibrationFile BoxCalibration(const BoxSpec& desc, const AnalogResponse& response) {
   CalibrationFile file;
-  file.header.nchn = static_cast<int16_t>(spec.nchn);
+  file.header.nchn = static_cast<int16_t>(desc.nchn);
   file.header.ctyp = 1;
-  file.header.hw = spec.hw;
-  const std::vector<double> frequencies = LogFrequencies(spec.f_low, spec.f_high, spec.points);
-  for (int t = 0; t < spec.tables; ++t) {
+  file.header.hw = desc.hw;
+  const std::vector<double> frequencies = LogFrequencies(desc.f_low, desc.f_high, desc.points);
+  for (int t = 0; t < desc.tables; ++t) {
     int16_t sequence = 1;
     for (double f : frequencies) {
       CalRecord r;
-      r.key = spec.key ? spec.key(t) : static_cast<int16_t>(t);
+      r.key = desc.key ? desc.key(t) : static_cast<int16_t>(t);
       r.frequency = static_cast<float>(f);
       r.sequence = sequence++;
-      for (int c = 0; c < spec.nchn; ++c) {
+      for (int c = 0; c < desc.nchn; ++c) {
         CalBlock b;
         // What the record stores is single precision; keep the block's values
         // exactly what a reader gets back.
         Complex v = response(t, c, static_cast<double>(r.frequency));
         b.response = {static_cast<float>(v.re), static_cast<float>(v.im)};
         b.scalar = static_cast<float>(std::sqrt(v.re * v.re + v.im * v.im));
-        b.corner_frequency = spec.corner ? spec.corner(t, c) : 0.0f;
+        b.corner_frequency = desc.corner ? desc.corner(t, c) : 0.0f;
         r.blocks.push_back(b);
       }
       file.records.push_back(std::move(r));
@@ -127,33 +127,33 @@ CalibrationFile BoxCalibration(const BoxSpec& spec, const AnalogResponse& respon
   return file;
 }
 
-CalibrationFile SensorCalibration(const SensorSpec& spec, const AnalogResponse& response) {
+CalibrationFile SensorCalibration(const SensorSpec& desc, const AnalogResponse& response) {
   CalibrationFile file;
-  file.header.nchn = static_cast<int16_t>(spec.nchn);
-  file.header.ctyp = spec.ctyp;
+  file.header.nchn = static_cast<int16_t>(desc.nchn);
+  file.header.ctyp = desc.ctyp;
   file.header.hw = "MFS";
-  file.header.ver = spec.ver;
+  file.header.ver = desc.ver;
   file.header.hsn = "S-0815";
-  file.header.hnom = spec.hnom;
-  file.header.cphc = spec.cphc;
-  for (int s = 0; s < spec.silent_records; ++s) {
+  file.header.hnom = desc.hnom;
+  file.header.cphc = desc.cphc;
+  for (int s = 0; s < desc.silent_records; ++s) {
     CalRecord r;
     r.sequence = 1;
-    r.blocks.assign(static_cast<std::size_t>(spec.nchn), CalBlock{{0.0, 0.0}, 0.0f, 0.0f, {0.0, 0.0}});
+    r.blocks.assign(static_cast<std::size_t>(desc.nchn), CalBlock{{0.0, 0.0}, 0.0f, 0.0f, {0.0, 0.0}});
     file.records.push_back(std::move(r));
   }
   int16_t sequence = 1;
-  for (double f : LogFrequencies(spec.f_low, spec.f_high, spec.points)) {
+  for (double f : LogFrequencies(desc.f_low, desc.f_high, desc.points)) {
     CalRecord r;
     r.frequency = static_cast<float>(f);
     r.sequence = sequence++;
-    for (int c = 0; c < spec.nchn; ++c) {
+    for (int c = 0; c < desc.nchn; ++c) {
       CalBlock b;
       Complex v = response(0, c, static_cast<double>(r.frequency));
       b.lead_pair = {1.0, 0.0};
       b.response = {static_cast<float>(v.re), static_cast<float>(v.im)};
       b.scalar = static_cast<float>(std::sqrt(v.re * v.re + v.im * v.im));
-      b.corner_frequency = spec.corner;
+      b.corner_frequency = desc.corner;
       r.blocks.push_back(b);
     }
     file.records.push_back(std::move(r));

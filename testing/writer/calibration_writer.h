@@ -97,7 +97,7 @@ struct BoxSpec {
 
 // A box calibration whose table t holds `response`(t, c, f) at the log-spaced
 // frequencies; record sequences run 1, 2, ... within each table, scalar is |response|.
-CalibrationFile BoxCalibration(const BoxSpec& spec, const AnalogResponse& response = TypicalBoxResponse);
+CalibrationFile BoxCalibration(const BoxSpec& desc, const AnalogResponse& response = TypicalBoxResponse);
 
 struct SensorSpec {
   int nchn = 3;
@@ -115,6 +115,6 @@ struct SensorSpec {
 // A sensor calibration: `silent_records` records of frequency 0, then one table
 // starting with a start record (sequence 1, lead_pair magnitude 1) holding
 // `response`(0, c, f) and scalar |response| at the log-spaced frequencies.
-CalibrationFile SensorCalibration(const SensorSpec& spec, const AnalogResponse& response);
+CalibrationFile SensorCalibration(const SensorSpec& desc, const AnalogResponse& response);
 
 }  // namespace olmtsfil::testdata

@@ -81,15 +81,15 @@ Complex CoilResponse(int coil, double f) {
 }
 
 void WriteCoilCalibration(const std::string& base, int coil) {
-  SensorSpec spec;
-  spec.nchn = 1;
-  spec.ctyp = 2;
-  spec.points = 50;
-  spec.f_low = 0.0001;
-  spec.f_high = 10000.0;
-  spec.hnom = kCoilNominal;
-  spec.ver = "C2";
-  CalibrationFile file = SensorCalibration(spec, [coil](int, int, double f) { return CoilResponse(coil, f); });
+  SensorSpec desc;
+  desc.nchn = 1;
+  desc.ctyp = 2;
+  desc.points = 50;
+  desc.f_low = 0.0001;
+  desc.f_high = 10000.0;
+  desc.hnom = kCoilNominal;
+  desc.ver = "C2";
+  CalibrationFile file = SensorCalibration(desc, [coil](int, int, double f) { return CoilResponse(coil, f); });
   file.header.hw = "COIL";
   file.header.hsn = "COIL20" + std::to_string(coil + 1);
   file.header.snum = static_cast<uint16_t>(201 + coil);

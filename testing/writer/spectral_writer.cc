@@ -76,22 +76,22 @@ int32_t CoefficientImag(const DftPosition& p, int channel) {
                                 channel * 70001) % 3000000) + 1500000;
 }
 
-SpectralFile EncodeSpectralStream(const SpectralSpec& spec) {
+SpectralFile EncodeSpectralStream(const SpectralSpec& desc) {
   SpectralFile file;
-  TagSpec tag = spec.tag;
+  TagSpec tag = desc.tag;
   const TimeStamp start = tag.utc;
   const int cycle_length = CycleLength(tag);
   const int cycles_per_record = (tag.scnt + cycle_length - 1) / cycle_length;
   const uint8_t half = static_cast<uint8_t>(tag.lsmp / 2);
   const int64_t step = int64_t{1} << (tag.leval + 1);
   int64_t windx = static_cast<uint32_t>(tag.windx);
-  for (int r = 0; r < spec.records; ++r) {
-    tag.utc = AddSeconds(start, static_cast<int64_t>(r) * spec.record_seconds);
+  for (int r = 0; r < desc.records; ++r) {
+    tag.utc = AddSeconds(start, static_cast<int64_t>(r) * desc.record_seconds);
     tag.windx = static_cast<int32_t>(windx);
     file.record_windx.push_back(tag.windx);
     Bytes record = EncodeTag(tag);
     for (int s = 0; s < tag.scnt; ++s) {
-      if (spec.is_filler && spec.is_filler(r, s)) {
+      if (desc.is_filler && desc.is_filler(r, s)) {
         for (int c = 0; c < tag.nchn; ++c) {
           PutSample(record, c == 0 ? kFillerValue : 0, half);
           PutSample(record, 0, static_cast<uint8_t>(tag.lsmp - half));

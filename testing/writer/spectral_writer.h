@@ -72,6 +72,6 @@ DftPosition PositionInCycle(const TagSpec& tag, int32_t windx, int scan);
 int32_t CoefficientReal(const DftPosition& p, int channel);
 int32_t CoefficientImag(const DftPosition& p, int channel);
 
-SpectralFile EncodeSpectralStream(const SpectralSpec& spec);
+SpectralFile EncodeSpectralStream(const SpectralSpec& desc);
 
 }  // namespace olmtsfil::testdata
