@@ -34,7 +34,7 @@ std::vector<Bytes> TableSeeds() {
   seeds.push_back(odd.Encode());
 
   testdata::TableFile many;
-  for (int i = 0; i < 64; ++i) many.Int("P" + std::to_string(i), i);
+  for (int i = 0; i < 64; ++i) many.Int(std::string("P").append(std::to_string(i)), i);
   seeds.push_back(many.Encode());
   return seeds;
 }

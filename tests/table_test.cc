@@ -132,7 +132,7 @@ TEST_F(TableTest, ListEndsAtFirstRecordNotStartingWithLetterOrDigit) {
 TEST_F(TableTest, KeepsAtMost599Parameters) {
   TableFile t;
   t.terminator = false;
-  for (int i = 0; i < 650; ++i) t.Int("P" + std::to_string(i), i);
+  for (int i = 0; i < 650; ++i) t.Int(std::string("P").append(std::to_string(i)), i);
   TsHandle* h = Open(t);
   ASSERT_NE(h, nullptr);
   char name[8];

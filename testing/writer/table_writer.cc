@@ -50,8 +50,8 @@ Bytes TableFile::Encode() const {
   Bytes out;
   if (layout == TableLayout::kCurrent32) {
     const uint8_t signature[8] = {0x03, 0x00, 0x2E, 0x54, 0x42, 0x4C, 0x32, 0x25};
-    out.insert(out.end(), signature, signature + 8);
-    out.resize(32, 0);
+    out.assign(32, 0);
+    std::memcpy(out.data(), signature, sizeof signature);
     for (const Parameter& p : params) {
       PutText(out, p.name, 8);
       PutU32(out, static_cast<uint32_t>(p.info_word));
