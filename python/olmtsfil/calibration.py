@@ -14,6 +14,7 @@ import weakref
 
 import numpy as np
 
+from ._handle import HandleOwner
 from . import _native
 from .errors import NameNotFoundError, NoResponseError, OpenError, check, error_for
 from .recording import (COMPONENT_NAMES, COMPONENTS, TYPE_DOUBLE, TYPE_INT32, TYPE_TEXT16, TYPE_TIMESTAMP, Delay,
@@ -65,11 +66,13 @@ class CalibrationParameters(collections.abc.Mapping):
         return "CalibrationParameters(%r)" % (self._values,)
 
 
-class Calibration:
+class Calibration(HandleOwner):
     """An open calibration file (CalOpenHT): a box (".CLB", kind 1) or a sensor
     (".CLC", kind 2, or 3 for a sensor whose nominal value the table gives as
     "CNOM"). Use as a context manager, or call close(); the handle is also
     released on garbage collection."""
+
+    _kind = "calibration"
 
     def __init__(self, base, kind):
         self.base = os.fspath(base)
@@ -99,26 +102,6 @@ class Calibration:
         if kind not in (SENSOR, SENSOR_CNOM):
             raise ValueError("a sensor calibration is of kind 2 or 3, not %r" % (kind,))
         return cls(base, kind)
-
-    @property
-    def _h(self):
-        if not self._finalizer.alive:
-            raise ValueError("the calibration is closed")
-        return self._handle
-
-    @property
-    def closed(self):
-        return not self._finalizer.alive
-
-    def close(self):
-        """Releases the handle (CalCloseHT); further calls do nothing."""
-        self._finalizer()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
     def __repr__(self):
         return "<Calibration %r, kind %d%s>" % (self.base, self.kind, ", closed" if self.closed else "")

@@ -8,6 +8,7 @@ import weakref
 
 import numpy as np
 
+from ._handle import HandleOwner
 from . import _native
 from .errors import EndOfDataError, NameNotFoundError, OlmtsError, OpenError, check, error_for
 from .timestamps import datetime_to_stamp, stamp_fields, stamp_to_datetime
@@ -501,12 +502,14 @@ def _close_recording(handle):
     _native.lib().TSCloseHT(ctypes.byref(handle))
 
 
-class Recording:
+class Recording(HandleOwner):
     """An open recording (TSOpenHT). Use as a context manager, or call close();
     the handle is also released when the object is garbage-collected.
 
     ``base`` is the path of the recording without extension (the table file is
     base + ".TBL")."""
+
+    _kind = "recording"
 
     def __init__(self, base, concatenate=False):
         self.base = os.fspath(base)
@@ -528,27 +531,6 @@ class Recording:
         self.default_stream = min((k for k in self.streams if k), default=None)
         if concatenate:
             self.concatenate = True
-
-    # ---- life cycle --------------------------------------------------------------
-    @property
-    def _h(self):
-        if not self._finalizer.alive:
-            raise ValueError("the recording is closed")
-        return self._handle
-
-    @property
-    def closed(self):
-        return not self._finalizer.alive
-
-    def close(self):
-        """Releases the handle (TSCloseHT); further calls do nothing."""
-        self._finalizer()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
     def __repr__(self):
         state = "closed" if self.closed else "streams %s" % sorted(self.streams)
