@@ -8,6 +8,7 @@
 #include <new>
 
 #include "olmts/commands.h"
+#include "olmts/export/export.h"
 #include "olmts/tool.h"
 
 namespace {
@@ -98,6 +99,9 @@ int main(int argc, char** argv) {
       "demo", "write the sample recording, calibrate a stretch of it and compare with the injected tones");
   demo_cmd->add_option("DIR", demo_dir, "folder for the sample recording")->capture_default_str();
 
+  olmts::ExportOptions export_options;
+  CLI::App* export_cmd = olmts::AddExportCommand(app, export_options);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -119,8 +123,11 @@ int main(int argc, char** argv) {
     }
     if (*sample_cmd) olmts::RunSample(sample_dir);
     if (*demo_cmd) olmts::RunDemo(demo_dir);
+    int exit_code = 0;
+    if (*export_cmd) exit_code = olmts::RunExport(export_options);
     std::cout.flush();
     if (!std::cout) throw olmts::ToolError("cannot write the output");
+    if (exit_code != 0) return exit_code;
   } catch (const olmts::ToolError& e) {
     std::cout.flush();
     std::fprintf(stderr, "olmts: %s\n", e.what());
