@@ -6,7 +6,7 @@ set -euo pipefail
 packages_for() {
   case "$1" in
     build) echo "cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev" ;;
-    tools) echo "libcli11-dev nlohmann-json3-dev" ;;
+    tools) echo "libcli11-dev nlohmann-json3-dev libmseed-dev libxml2-dev libxml2-utils pkg-config" ;;
     python) echo "python3 python3-numpy python3-matplotlib python3-pytest python3-pip python3-venv python3-setuptools" ;;
     windows) echo "cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 googletest wine wine64" ;;
     fuzz) echo "clang-14 libclang-rt-14-dev llvm-14" ;;

@@ -22,15 +22,17 @@ void AddStream(CLI::App* command, int* stream) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"olmts: inspect electromagnetic field recordings and their calibrations.\n"
-               "BASE is a recording's path without extension (BASE.TBL is its table file).\n"
-               "Times are ISO 8601, e.g. 2026-03-14T10:00:00.",
-               "olmts"};
+  CLI::App app{
+      "olmts: inspect electromagnetic field recordings and their calibrations.\n"
+      "BASE is a recording's path without extension (BASE.TBL is its table file).\n"
+      "Times are ISO 8601, e.g. 2026-03-14T10:00:00.",
+      "olmts"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "olmts " OLMTS_VERSION);
 
   olmts::InfoOptions info;
-  CLI::App* info_cmd = app.add_subcommand("info", "identifiers, channel map and every stream's files, records and gaps");
+  CLI::App* info_cmd =
+      app.add_subcommand("info", "identifiers, channel map and every stream's files, records and gaps");
   info_cmd->add_option("BASE", info.base, "recording base path")->required();
   info_cmd->add_flag("--concat", info.concat, "follow each stream over its dated file set");
   info_cmd->add_flag("--json", info.json, "machine-readable output");
@@ -58,8 +60,11 @@ int main(int argc, char** argv) {
   scans_cmd->add_option("BASE", scans.base, "recording base path")->required();
   AddStream(scans_cmd, &scans.stream);
   scans_cmd->add_option("--start", scans.start, "first scan at or after this time (ISO 8601)");
-  CLI::Option* count_opt = scans_cmd->add_option("--count,-n", scans.count, "number of scans")->check(CLI::NonNegativeNumber);
-  scans_cmd->add_option("--duration", scans.duration_s, "seconds of data")->check(CLI::NonNegativeNumber)->excludes(count_opt);
+  CLI::Option* count_opt =
+      scans_cmd->add_option("--count,-n", scans.count, "number of scans")->check(CLI::NonNegativeNumber);
+  scans_cmd->add_option("--duration", scans.duration_s, "seconds of data")
+      ->check(CLI::NonNegativeNumber)
+      ->excludes(count_opt);
   scans_cmd->add_flag("--concat", scans.concat, "continue into the next files of the stream's set");
   scans_cmd->add_flag("--binary", scans.binary, "raw little-endian doubles, one per channel and scan, no time");
 
@@ -69,8 +74,8 @@ int main(int argc, char** argv) {
   spectra_cmd->add_option("--count,-n", spectra.count, "number of coefficients")->check(CLI::NonNegativeNumber);
 
   olmts::ResponseOptions response;
-  CLI::App* response_cmd = app.add_subcommand(
-      "response", "box, sensor and total response per channel, and the acquisition delay");
+  CLI::App* response_cmd =
+      app.add_subcommand("response", "box, sensor and total response per channel, and the acquisition delay");
   response_cmd->add_option("BASE", response.base, "recording base path")->required();
   response_cmd->add_option("--box", response.box, "box calibration base path (BOX.CLB)")->required();
   response_cmd->add_option("--sensor", response.sensors,
@@ -79,14 +84,14 @@ int main(int argc, char** argv) {
   response_cmd->add_option("--sensor-kind", response.sensor_kind, "sensor calibration kind: 2, or 3 for CNOM sensors")
       ->check(CLI::IsMember({2, 3}));
   AddStream(response_cmd, &response.stream);
-  CLI::Option* fmin = response_cmd->add_option("--fmin", response.fmin, "lowest frequency of a sweep, Hz")
-                          ->check(CLI::PositiveNumber);
-  CLI::Option* fmax = response_cmd->add_option("--fmax", response.fmax, "highest frequency of a sweep, Hz")
-                          ->check(CLI::PositiveNumber);
+  CLI::Option* fmin =
+      response_cmd->add_option("--fmin", response.fmin, "lowest frequency of a sweep, Hz")->check(CLI::PositiveNumber);
+  CLI::Option* fmax =
+      response_cmd->add_option("--fmax", response.fmax, "highest frequency of a sweep, Hz")->check(CLI::PositiveNumber);
   CLI::Option* points = response_cmd->add_option("--points", response.points, "points of a logarithmic sweep")
                             ->check(CLI::Range(1, 100000));
-  CLI::Option* freq = response_cmd->add_option("--freq,-f", response.frequencies, "frequencies, Hz")
-                          ->check(CLI::NonNegativeNumber);
+  CLI::Option* freq =
+      response_cmd->add_option("--freq,-f", response.frequencies, "frequencies, Hz")->check(CLI::NonNegativeNumber);
   freq->excludes(fmin)->excludes(fmax)->excludes(points);
   response_cmd->add_flag("--json", response.json, "machine-readable output");
 

@@ -5,11 +5,14 @@
 namespace olmts {
 
 CLI::App* AddExportCommand(CLI::App& app, ExportOptions& options) {
-  CLI::App* command = app.add_subcommand(
-      "export", "time series as miniSEED 2 (Steim-2 counts, one file per channel and stream) and a StationXML "
-                "station.xml with every channel's response");
+  CLI::App* command =
+      app.add_subcommand("export",
+                         "time series as miniSEED 2 (Steim-2 counts, one file per channel and stream) and a StationXML "
+                         "station.xml with every channel's response");
   command->add_option("BASE", options.base, "recording base path")->required();
-  command->add_option("--format", options.format, "output format")->check(CLI::IsMember({"mseed"}))->capture_default_str();
+  command->add_option("--format", options.format, "output format")
+      ->check(CLI::IsMember({"mseed"}))
+      ->capture_default_str();
   command->add_option("--out,-o", options.out, "output folder, created when missing")->required();
   command->add_option("--box", options.box, "box calibration base path (BOX.CLB): gives station.xml the responses");
   command->add_option("--sensor", options.sensors,

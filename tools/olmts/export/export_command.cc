@@ -61,7 +61,7 @@ std::vector<Component> Components(TsHandle* h) {
     bool magnetic;
     char axis;
     const char* azimuth_param;
-  } kComponents[] = {{"CHEX", "Ex", false, 'x', "EXAZ"}, {"CHEY", "Ey", false, 'y', "EYAZ"},
+  } kComponents[] = {{"CHEX", "Ex", false, 'x', "EXAZ"},  {"CHEY", "Ey", false, 'y', "EYAZ"},
                      {"CHEZ", "Ez", false, 'z', nullptr}, {"CHHX", "Hx", true, 'x', "HXAZ"},
                      {"CHHY", "Hy", true, 'y', "HYAZ"},   {"CHHZ", "Hz", true, 'z', nullptr}};
   std::vector<Component> out;
@@ -108,13 +108,13 @@ StreamResult ExportStream(const Recording& recording, const StreamPlan& plan, co
   for (std::size_t i = 0; i < plan.components.size(); ++i) {
     const SeedId id{options.network, station, options.location, plan.codes[i]};
     const std::string name = id.network + "." + id.station + "." + id.location + "." + id.channel + ".mseed";
-    writers.push_back(std::make_unique<MseedWriter>((std::filesystem::path(options.out) / name).string(), id,
-                                                    plan.rate_hz));
+    writers.push_back(
+        std::make_unique<MseedWriter>((std::filesystem::path(options.out) / name).string(), id, plan.rate_hz));
   }
   StreamResult result;
   std::vector<unsigned char> scan(static_cast<std::size_t>(plan.channels * plan.sample_bytes));
-  int64_t remaining = 0;   // scans left in the current record
-  bool joins = false;      // the next record follows the last one without a gap
+  int64_t remaining = 0;  // scans left in the current record
+  bool joins = false;     // the next record follows the last one without a gap
   int64_t first_us = 0, last_us = 0, segment_start_us = 0, segment_scans = 0;
   bool any = false;
   int32_t status = OLMTS_OK;
@@ -141,7 +141,8 @@ StreamResult ExportStream(const Recording& recording, const StreamPlan& plan, co
     for (std::size_t i = 0; i < plan.components.size(); ++i) {
       // The 24-bit two's complement value in the first three bytes of the sample.
       const unsigned char* s = scan.data() + (plan.components[i].channel - 1) * plan.sample_bytes;
-      const uint32_t raw = static_cast<uint32_t>(s[0]) | static_cast<uint32_t>(s[1]) << 8 | static_cast<uint32_t>(s[2]) << 16;
+      const uint32_t raw =
+          static_cast<uint32_t>(s[0]) | static_cast<uint32_t>(s[1]) << 8 | static_cast<uint32_t>(s[2]) << 16;
       writers[i]->Append(static_cast<int32_t>(raw << 8) >> 8);
     }
     last_us = segment_start_us + std::llround(static_cast<double>(segment_scans) * 1e6 / plan.rate_hz);
@@ -150,8 +151,8 @@ StreamResult ExportStream(const Recording& recording, const StreamPlan& plan, co
     if (--remaining == 0) joins = GapHT(h, stream) == OLMTS_OK;
   }
   if (status != OLMTS_END_OF_DATA)
-    result.problem = recording.Where(stream) + ": " + DescribeStatus(status) + " at record " +
-                     std::to_string(records) + "; the files of this stream hold every scan before it";
+    result.problem = recording.Where(stream) + ": " + DescribeStatus(status) + " at record " + std::to_string(records) +
+                     "; the files of this stream hold every scan before it";
   for (std::size_t i = 0; i < writers.size(); ++i) {
     writers[i]->Commit();
     complete.push_back(writers[i]->path());
@@ -216,8 +217,7 @@ int RunExport(const ExportOptions& options) {
     plan.rate_hz = TagRate(h, stream);
     plan.channels = TagInt(h, stream, 1, "NCHN").value_or(0);
     plan.sample_bytes = TagInt(h, stream, 1, "LSMP").value_or(0);
-    if (!(plan.rate_hz > 0))
-      throw ToolError(recording.Where(stream) + ": the first record gives no sample rate");
+    if (!(plan.rate_hz > 0)) throw ToolError(recording.Where(stream) + ": the first record gives no sample rate");
     if (plan.channels < 1 || plan.channels > 12 || plan.sample_bytes < 3 || plan.sample_bytes > 4)
       throw ToolError(recording.Where(stream) + ": scans of " + std::to_string(plan.channels) + " channels of " +
                       std::to_string(plan.sample_bytes) + "-byte samples cannot be exported");
@@ -246,7 +246,8 @@ int RunExport(const ExportOptions& options) {
   }
 
   std::unique_ptr<InstrumentChain> chain;
-  if (!options.box.empty()) chain = std::make_unique<InstrumentChain>(recording, options.box, options.sensors, options.sensor_kind);
+  if (!options.box.empty())
+    chain = std::make_unique<InstrumentChain>(recording, options.box, options.sensors, options.sensor_kind);
 
   std::error_code ec;
   std::filesystem::create_directories(options.out, ec);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <complex>
+#include <cstring>
 #include <numbers>
 
 namespace olmts::exporting {
@@ -113,14 +113,12 @@ void InstrumentChain::Describe(int stream, double rate_hz, const Component& comp
       throw ToolError(recording_.base() + ".TBL: no dipole length for " + component.name + " on channel " +
                       std::to_string(component.channel));
     // A field of 1 mV/km over L metres gives L microvolts.
-    stages.push_back(gain("electrode line", "dipole of " + std::to_string(length) + " m", "mV/km", "V",
-                          length * 1e-6));
+    stages.push_back(gain("electrode line", "dipole of " + std::to_string(length) + " m", "mV/km", "V", length * 1e-6));
     channel.sensor_description = "electrode line, dipole length " + std::to_string(length) + " m";
   }
   stages.push_back(list("box", "analog front end and decimation filters, " + response_.box_path(), "V", "V", box));
-  ResponseStage digitiser =
-      gain("digitiser", "24-bit converter, full scale " + std::to_string(full_scale_v_) + " V", "V", "count",
-           kCountsPerFullScale / full_scale_v_);
+  ResponseStage digitiser = gain("digitiser", "24-bit converter, full scale " + std::to_string(full_scale_v_) + " V",
+                                 "V", "count", kCountsPerFullScale / full_scale_v_);
   digitiser.digital = true;
   digitiser.sample_rate_hz = rate_hz;
   digitiser.delay_s = delay_s;

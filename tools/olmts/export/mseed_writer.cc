@@ -74,8 +74,8 @@ void MseedWriter::Handler(char* record, int length, void* self) {
 // full record; when flushing the tail, no more samples than a record holds even
 // at one Steim-2 difference per word.
 void MseedWriter::Pack(bool flush) {
-  constexpr int64_t kFullRecordProbe = 63 * 105 + 1;   // 63 frames of at most 105 samples
-  constexpr int64_t kSurelyOneRecord = 63 * 15 - 2;     // one 30-bit difference per data word
+  constexpr int64_t kFullRecordProbe = 63 * 105 + 1;  // 63 frames of at most 105 samples
+  constexpr int64_t kSurelyOneRecord = 63 * 15 - 2;   // one 30-bit difference per data word
   MSRecord* msr = record_->msr;
   std::size_t done = 0;
   while (done < pending_.size()) {
@@ -92,7 +92,8 @@ void MseedWriter::Pack(bool flush) {
     if (records < 0)
       throw ToolError(file_.path() + ": libmseed could not pack the samples (" + ms_errorstr(records) + ")");
     if (!write_error_.empty()) throw ToolError(write_error_);
-    if (records != 1 || packed <= 0) throw ToolError(file_.path() + ": libmseed packed " + std::to_string(records) + " records where one was due");
+    if (records != 1 || packed <= 0)
+      throw ToolError(file_.path() + ": libmseed packed " + std::to_string(records) + " records where one was due");
     done += static_cast<std::size_t>(packed);
     segment_packed_ += packed;
     samples_ += packed;

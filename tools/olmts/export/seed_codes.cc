@@ -13,9 +13,9 @@ char BandCode(double rate_hz) {
   };
   // Between the nominal "about 1 Hz", "about 0.1 Hz" ... bands the lower one
   // takes the rates up to its nominal value, so that every rate has one code.
-  static const Band kBands[] = {{5000, 'J'}, {1000, 'F'}, {250, 'C'},     {80, 'H'},     {10, 'B'},
-                                {1.0000001, 'M'}, {0.1000001, 'L'}, {0.0100001, 'V'}, {0.0010001, 'U'},
-                                {0.0001, 'R'}, {0.00001, 'P'}, {0.000001, 'T'}};
+  static const Band kBands[] = {{5000, 'J'},      {1000, 'F'},      {250, 'C'},       {80, 'H'},
+                                {10, 'B'},        {1.0000001, 'M'}, {0.1000001, 'L'}, {0.0100001, 'V'},
+                                {0.0010001, 'U'}, {0.0001, 'R'},    {0.00001, 'P'},   {0.000001, 'T'}};
   for (const Band& band : kBands)
     if (rate_hz >= band.from_hz) return band.code;
   return 'Q';

@@ -10,12 +10,12 @@ namespace olmts::exporting {
 
 // What a recorded component is, as the table describes it.
 struct Component {
-  std::string name;         // "Ex" ... "Hz"
-  int channel = 0;          // channel number 1 ... 12
+  std::string name;  // "Ex" ... "Hz"
+  int channel = 0;   // channel number 1 ... 12
   bool magnetic = false;
-  char axis = 'x';          // 'x', 'y' or 'z'
-  double azimuth_deg = 0;   // clockwise from north
-  double dip_deg = 0;       // down from horizontal
+  char axis = 'x';         // 'x', 'y' or 'z'
+  double azimuth_deg = 0;  // clockwise from north
+  double dip_deg = 0;      // down from horizontal
   bool azimuth_from_table = false;
 };
 

@@ -5,9 +5,9 @@
 #include <libxml/xmlwriter.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <cstdio>
 #include <numbers>
 
 #include "olmts/tool.h"

@@ -17,9 +17,9 @@ struct ResponseStage {
   std::string name;         // e.g. "electrode line", "box", "digitiser"
   std::string description;  // where the values come from
   std::string input_units, output_units;
-  double gain = 1;          // StageGain: the stage's magnitude at gain_frequency_hz
+  double gain = 1;  // StageGain: the stage's magnitude at gain_frequency_hz
   double gain_frequency_hz = 0;
-  bool digital = false;     // carries the Decimation: the rate and the delay
+  bool digital = false;  // carries the Decimation: the rate and the delay
   double sample_rate_hz = 0;
   double delay_s = 0;
   // kList: the stage's response divided by `gain`, at each frequency.
@@ -29,11 +29,11 @@ struct ResponseStage {
 
 struct ChannelDescription {
   std::string code, location;
-  std::string component;   // "Ex" ... "Hz"
+  std::string component;  // "Ex" ... "Hz"
   int channel_number = 0;
   double sample_rate_hz = 0;
   double azimuth_deg = 0, dip_deg = 0;
-  std::string units;       // of the physical quantity
+  std::string units;                 // of the physical quantity
   int64_t start_us = 0, end_us = 0;  // first and last sample
   std::string sensor_description, sensor_serial;
   std::vector<ResponseStage> stages;  // empty: no response known
