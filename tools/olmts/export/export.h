@@ -7,10 +7,6 @@
 #include <string>
 #include <vector>
 
-namespace CLI {
-class App;
-}
-
 namespace olmts {
 
 struct ExportOptions {
@@ -27,13 +23,10 @@ struct ExportOptions {
   bool concat = false;
 };
 
-// Adds the subcommand and its options to the tool; returns it so that main can
-// tell whether it was chosen.
-CLI::App* AddExportCommand(CLI::App& app, ExportOptions& options);
-
-// Throws a ToolError for what it cannot do; returns the exit status otherwise
-// (0, or the tool's status for data read with problems).
-int RunExport(const ExportOptions& options);
+// Throws a ToolError for what it cannot do. A stream that stops early on a
+// damaged record is reported on stderr and noted as a read problem; its files
+// hold every scan before the fault.
+void RunExport(const ExportOptions& options);
 
 // Whether this build can export (libmseed and libxml2 were found).
 bool ExportAvailable();

@@ -1,15 +1,20 @@
 #include <CLI/CLI.hpp>
+#include <memory>
 
+#include "olmts/cli.h"
+#include "olmts/commands.h"
 #include "olmts/export/export.h"
 
 namespace olmts {
 
-CLI::App* AddExportCommand(CLI::App& app, ExportOptions& options) {
+void AddExportCommand(CLI::App& app) {
+  auto shared = std::make_shared<ExportOptions>();
+  ExportOptions& options = *shared;
   CLI::App* command =
       app.add_subcommand("export",
                          "time series as miniSEED 2 (Steim-2 counts, one file per channel and stream) and a StationXML "
                          "station.xml with every channel's response");
-  command->add_option("BASE", options.base, "recording base path")->required();
+  AddBase(command, &options.base);
   command->add_option("--format", options.format, "output format")
       ->check(CLI::IsMember({"mseed"}))
       ->capture_default_str();
@@ -26,8 +31,9 @@ CLI::App* AddExportCommand(CLI::App& app, ExportOptions& options) {
   command->add_option("--location", options.location, "SEED location code (default: empty)");
   command->add_option("--stream,-s", options.streams, "time-series stream 1 ... 5; repeat for several (default: all)")
       ->check(CLI::Range(1, 5));
-  command->add_flag("--concat", options.concat, "continue into the next files of each stream's set");
-  return command;
+  AddConcat(command, &options.concat);
+  AddAllowErrors(command);
+  command->callback([shared] { RunExport(*shared); });
 }
 
 }  // namespace olmts

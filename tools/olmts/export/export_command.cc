@@ -29,25 +29,10 @@ namespace {
 
 using namespace exporting;
 
-std::string TableText(TsHandle* h, const char* name) {
-  char text[17] = {};
-  if (ReadPrmHT(h, name, OLMTS_TYPE_TEXT16, text) != OLMTS_OK) return "";
-  return std::string(text, strnlen(text, 16));
-}
-
 std::optional<double> TableDouble(TsHandle* h, const char* name) {
   double value = 0;
   if (ReadPrmHT(h, name, OLMTS_TYPE_DOUBLE, &value) != OLMTS_OK || !std::isfinite(value)) return std::nullopt;
   return value;
-}
-
-// Samples per second of the next record from its tag, as the library's gap test
-// counts them.
-double TagRate(TsHandle* h, int stream) {
-  const auto rate = TagInt(h, stream, 1, "RATE");
-  const auto unit = TagInt(h, stream, 1, "RUNT");
-  if (!rate) return 0;
-  return unit && *unit != 0 ? *rate / 60.0 : static_cast<double>(*rate);
 }
 
 // The recorded components as the table maps them onto channels. Azimuths come
@@ -178,7 +163,7 @@ StreamResult ExportStream(const Recording& recording, const StreamPlan& plan, co
 
 }  // namespace
 
-int RunExport(const ExportOptions& options) {
+void RunExport(const ExportOptions& options) {
   for (const auto& [code, what, min, max] :
        {std::tuple{options.network, "network", 1, 2}, std::tuple{options.location, "location", 0, 2}})
     if (auto why = CheckCode(code, what, min, max)) throw ToolError("export: " + *why);
@@ -214,7 +199,7 @@ int RunExport(const ExportOptions& options) {
     recording.RequireStream(stream);
     StreamPlan plan;
     plan.stream = stream;
-    plan.rate_hz = TagRate(h, stream);
+    plan.rate_hz = TagRate(h, stream, 1);
     plan.channels = TagInt(h, stream, 1, "NCHN").value_or(0);
     plan.sample_bytes = TagInt(h, stream, 1, "LSMP").value_or(0);
     if (!(plan.rate_hz > 0)) throw ToolError(recording.Where(stream) + ": the first record gives no sample rate");
@@ -291,8 +276,10 @@ int RunExport(const ExportOptions& options) {
     throw ToolError(std::string(e.what()) + "\nexport stopped; " +
                     (complete.empty() ? "no file is complete" : "complete files:" + list));
   }
-  for (const std::string& p : problems) std::cerr << "olmts: " << p << '\n';
-  return problems.empty() ? 0 : 2;
+  for (const std::string& p : problems) {
+    std::cerr << "olmts: " << p << '\n';
+    NoteReadProblem();
+  }
 }
 
 }  // namespace olmts

@@ -9,7 +9,7 @@ namespace olmts {
 
 bool ExportAvailable() { return false; }
 
-int RunExport(const ExportOptions&) {
+void RunExport(const ExportOptions&) {
   throw ToolError(
       "export: not available in this build of olmts: it was built without libmseed or libxml2 "
       "(Debian packages libmseed-dev and libxml2-dev)");
