@@ -181,6 +181,32 @@ OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t
 /* delay in samples at the stream's sample rate. */
 OLMTS_API int32_t OLMTS_CALL GetAcqDelayHT(TsHandle* handle, int32_t stream, double* delay);
 
+/* ---- Extensions ---------------------------------------------------------------
+ * Functions of this library beyond the HT family, named olmts_*. They follow the
+ * conventions above (status returns, caller-supplied outputs, no allocation) and
+ * the same calling convention. */
+
+/* Gap test: the numbers GapHT compares for the last consumed record of a stream
+ * and the next one. expected_scans: the scans that fit between the two record
+ * times at the next record's rate, rounded to the nearest whole scan;
+ * record_scans: the scan count of the last record; rate_hz: that rate in samples
+ * per second as the gap test counts it (RATE per second when RUNT is 0, per
+ * minute for any other RUNT). GapHT reports a gap exactly when the two counts
+ * differ; expected_scans - record_scans is the number of missing scans (negative
+ * for records that overlap). Null out-pointers are skipped.
+ * Returns OLMTS_OK; OLMTS_GAP when either record is not available (nothing
+ * consumed yet, or no next record), with nothing written; OLMTS_NULL_HANDLE;
+ * OLMTS_BAD_STREAM. */
+OLMTS_API int32_t OLMTS_CALL olmts_gap_scans(TsHandle* handle, int32_t stream, int64_t* expected_scans,
+                                             int64_t* record_scans, double* rate_hz);
+/* The rate in samples per second of a held record tag as the gap test counts it:
+ * which 0 the last consumed record, any other value the next one (as ReadTagHT).
+ * Returns OLMTS_OK, that tag's pending status (OLMTS_END_OF_DATA when no record
+ * was consumed yet or none follows, a read status), OLMTS_NULL_HANDLE or
+ * OLMTS_BAD_STREAM (and OLMTS_NULL_HANDLE for a null rate_hz); rate_hz is written
+ * only on OLMTS_OK. */
+OLMTS_API int32_t OLMTS_CALL olmts_record_rate_hz(TsHandle* handle, int32_t stream, int32_t which, double* rate_hz);
+
 /* ---- Status texts (header only, not an export) ----------------------------- */
 static inline const char* olmts_status_text(int32_t status) {
   switch (status) {

@@ -23,6 +23,12 @@ int main(void) {
   if (SeekHT(NULL, 1, t, 0) != OLMTS_NULL_HANDLE) return 4;
   if (GCodePrmHT(NULL, -1, name) != OLMTS_PARAM_COUNT_BASE || name[0] != '\0') return 5;
   if (strcmp(olmts_status_text(OLMTS_END_OF_DATA), "end of data, or no record consumed yet") != 0) return 6;
+  {
+    int64_t expected = -1;
+    double rate = -1.0;
+    if (olmts_gap_scans(NULL, 1, &expected, NULL, &rate) != OLMTS_NULL_HANDLE || expected != -1) return 8;
+    if (olmts_record_rate_hz(NULL, 1, 1, &rate) != OLMTS_NULL_HANDLE || rate != -1.0) return 9;
+  }
   puts("C interface usable from C99");
   return 0;
 }

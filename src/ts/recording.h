@@ -17,16 +17,16 @@
 namespace olmtsfil {
 
 struct StreamState {
-  InputFile file;            // the file of the stream's set being read
-  std::string first_path;    // first file of the set (empty: no file)
-  std::string current_path;  // file now open
-  int32_t files_after_first = 0;  // how far current_path lies along the set
+  InputFile file;                           // the file of the stream's set being read
+  std::string first_path;                   // first file of the set (empty: no file)
+  std::string current_path;                 // file now open
+  int32_t files_after_first = 0;            // how far current_path lies along the set
   Status open_status = Status::kBadStream;  // kOk when the stream is usable
-  Tag first_tag;             // reference for agreement and buffer sizes
+  Tag first_tag;                            // reference for agreement and buffer sizes
   Status last_status = Status::kEndOfData;
-  Tag last_tag;              // record consumed last
+  Tag last_tag;  // record consumed last
   Status next_status = Status::kEndOfData;
-  Tag next_tag;              // next record, its data block next in the file
+  Tag next_tag;  // next record, its data block next in the file
 
   // Scan reading: the data block most recently read by it, handed out scan by scan.
   std::unique_ptr<uint8_t[]> record_buffer;
@@ -45,6 +45,18 @@ struct DftLayout {
   int32_t level_count = 0;   // LEVAL - LEVTP + 2
   int32_t cycle_length = 0;  // (LEVAL - LEVTP + 1) x NFRQD + NFRQT
 };
+
+// What the gap test compares for a stream's last consumed record and its next one.
+struct GapCounts {
+  double rate_hz = 0;         // the next record's rate, as the gap test counts it
+  double expected_scans = 0;  // scans between the two record times at that rate, rounded
+  double record_scans = 0;    // scan count of the last record
+};
+
+// Samples per second of a time-series tag as the gap test counts them: RATE per
+// second, or per minute for any non-zero unit code (the spectral frequencies read
+// the unit code differently).
+double GapTestRate(const Tag& tag);
 
 class Recording {
  public:
@@ -67,6 +79,10 @@ class Recording {
   Status SkipRecord(int k);
   Status Seek(int k, TimeStamp time, int32_t mode);
   Status Gap(int k) const;
+  // The counts behind Gap(k); kGap (nothing written) when either record is missing.
+  Status CountGap(int k, GapCounts* counts) const;
+  // GapTestRate of the last (which == 0) or next tag; the tag's status when it is not held.
+  Status TagRate(int k, int32_t which, double* rate_hz) const;
 
   // Scan reading. On success *scan points at NCHN x LSMP bytes inside the stream's
   // record buffer, valid until the next call on the stream.
