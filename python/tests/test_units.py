@@ -110,3 +110,28 @@ def test_chain_responses_mark_extrapolation(rec, cals):
     for stage in ("sensor", "box", "digitiser"):
         product *= chain.response([1.0], stage)[0][0]
     assert np.allclose(total[0], product, rtol=1e-14, atol=0)
+
+
+def test_tool_and_python_agree_number_for_number(rec, cals, sample):
+    """One meaning of "box" (without the delay's phase) in both clients."""
+    import json
+    import os
+    import subprocess
+    from conftest import BUILD
+    box, sensors = cals
+    freqs = [0.02, 0.5, 1.0, 7.3, 40.0]
+    args = [os.path.join(BUILD, "tools", "olmts"), "response", "--json", sample["base"], "--stream", "3",
+            "--box", sample["box_calibration"]]
+    for path in sample["sensor_calibrations"]:
+        args += ["--sensor", path]
+    for f in freqs:
+        args += ["--freq", repr(f)]
+    tool = json.loads(subprocess.run(args, check=True, capture_output=True, text=True).stdout)
+    stages = olmtsfil.response_stages(rec, 3, freqs, box=box, sensor=sensors)
+    for i, at in enumerate(tool["responses"]):
+        for c, ch in enumerate(at["channels"]):
+            for name in ("sensor", "box", "total"):
+                assert complex(ch[name]["re"], ch[name]["im"]) == getattr(stages, name)[i, c], (name, c, freqs[i])
+            library = olmtsfil.box_response(box, rec, 3, [freqs[i]]).values[0, c]
+            assert complex(ch["box_with_delay"]["re"], ch["box_with_delay"]["im"]) == library
+    assert tool["delay_s"] == stages.delay.seconds
