@@ -339,6 +339,33 @@ TEST_F(OlmtsTool, ResponseMultipliesBoxAndSensorAndReportsTheDelay) {
   EXPECT_EQ(j["stages"][0]["stages"][0]["name"], "dipole");
 }
 
+TEST_F(OlmtsTool, SpectraInPhysicalUnitsDivideByTheChainOfTheSpectralRate) {
+  const std::string box = " --box " + dir_->path() + "/box101";
+  const Result raw = Run("spectra " + base_ + " --count 4");
+  const Result field = Run("spectra " + base_ + " --count 4 --units deconvolved" + box + Sensors());
+  ASSERT_EQ(field.exit_code, 0) << field.err;
+  EXPECT_NE(field.out.find("chain of stream 3"), std::string::npos) << field.out;
+  EXPECT_NE(field.out.find("# columns: Ex=mV/km, Ey=mV/km, Hx=nT, Hy=nT, Hz=nT"), std::string::npos) << field.out;
+  const std::vector<std::string> r = Lines(raw.out), f = Lines(field.out);
+  ASSERT_EQ(f.size(), r.size() + 2);
+  // The coefficient at 11 Hz of Ex, divided by the whole chain there.
+  const auto cells = [](const std::string& line) {
+    std::vector<double> out;
+    std::stringstream in(line);
+    for (std::string cell; std::getline(in, cell, ',');) out.push_back(std::stod(cell));
+    return out;
+  };
+  const std::vector<double> a = cells(r[1]), b = cells(f[3]);
+  ASSERT_EQ(a[3], 11.0);
+  const Json chain = RunJson("response --json " + base_ + " --stream 3 --freq 11" + box + Sensors());
+  const Json& ex = chain["responses"][0]["channels"][0]["total"];
+  const std::complex<double> volts_per_unit{ex["re"].get<double>(), ex["im"].get<double>()};
+  const std::complex<double> expected = std::complex<double>(a[4], a[5]) * 6.4 / volts_per_unit;
+  EXPECT_NEAR(b[4], expected.real(), 1e-9 * std::abs(expected));
+  EXPECT_NEAR(b[5], expected.imag(), 1e-9 * std::abs(expected));
+  ExpectError("spectra " + base_ + " --units nominal", "--units nominal", "--box");
+}
+
 TEST_F(OlmtsTool, ResponseNamesEveryStandInAndRefusesForeignCalibrations) {
   const std::string box = " --box " + dir_->path() + "/box101";
   const std::string hx = " --sensor " + dir_->path() + "/coil201";
