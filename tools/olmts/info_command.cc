@@ -162,6 +162,7 @@ void AddInfoCommand(CLI::App& app) {
   AddBase(command, &options->base);
   command->add_flag("--concat", options->concat, "follow each stream over its dated file set");
   AddJson(command, &options->json);
+  AddAllowErrors(command);
   command->callback([options] { RunInfo(*options); });
 }
 
