@@ -34,7 +34,6 @@ double WrapDegrees(double degrees) {
 // tone frequencies, divide by the responses, correct the time by the
 // acquisition delay, compare with what was injected, close everything.
 void RunDemo(const std::string& directory) {
-  using olmtsfil::testdata::SampleComponentIsMagnetic;
   using olmtsfil::testdata::SampleComponentName;
   using olmtsfil::testdata::SampleComponentUnit;
   constexpr double kPi = std::numbers::pi;
@@ -51,7 +50,8 @@ void RunDemo(const std::string& directory) {
   {  // every handle is closed at the end of this block
     Recording recording(sample.base);
     TsHandle* h = recording.get();
-    InstrumentResponse instrument(recording, sample.box_calibration, sample.sensor_calibrations, 2);
+    InstrumentResponse instrument(recording, sample.analysis_stream, sample.box_calibration, sample.sensor_calibrations,
+                                  ChainOptions{});
     const std::vector<std::string> names = ChannelNames(h, instrument.channels());
     std::cout << "2. opened the recording (" << instrument.channels() << " channels:";
     for (std::size_t c = 0; c < names.size(); ++c) std::cout << ' ' << names[c] << '=' << c + 1;
@@ -96,7 +96,7 @@ void RunDemo(const std::string& directory) {
     double full_scale = 0;
     Check(ReadPrmHT(h, "FSCV", OLMTS_TYPE_DOUBLE, &full_scale), recording.base() + ".TBL: FSCV");
     std::cout << "5. spectrum at the tone frequencies, divided by the box and sensor responses\n"
-              << "   (full scale " << full_scale << " V; electric channels: dipole length in m x 1e-6 V per mV/km)\n\n";
+              << "   (the chain of stages: dipole or sensor, box, full scale " << full_scale << " V)\n\n";
     std::printf("   %-4s %7s   %-26s   %-26s   %9s %9s\n", "comp", "f_hz", "injected amplitude, phase",
                 "recovered amplitude, phase", "amp_err", "phase_err");
     const double reference_s = static_cast<double>(StampToSeconds(sample.reference));
@@ -110,14 +110,12 @@ void RunDemo(const std::string& directory) {
                std::polar(1.0, angle);
       }
       const std::complex<double> measured = sum * (2.0 / n);
-      const ChannelResponse r = instrument.At(stream, tone.frequency_hz)[static_cast<std::size_t>(c)];
+      const ChannelResponse r = instrument.At(tone.frequency_hz)[static_cast<std::size_t>(c)];
       if (!r.total.usable)
         throw ToolError(instrument.box_path() + ": no response for " + names[static_cast<std::size_t>(c)]);
-      // The box response carries the delay's linear phase; take it out and put
-      // the delay into the time instead.
-      const double units = SampleComponentIsMagnetic(c) ? 1.0 : 1e-6;
-      const std::complex<double> response =
-          r.total.value * units / full_scale * std::polar(1.0, 2 * kPi * tone.frequency_hz * delay_s);
+      // Volts at the converter per mV/km or nT (the box without the delay's
+      // phase: the delay is in the time instead), over the full-scale voltage.
+      const std::complex<double> response = r.total.value / full_scale;
       const std::complex<double> field = measured / response;  // at the corrected time of the first scan
       const double amplitude = std::abs(field);
       const double cycles = std::fmod(tone.frequency_hz * (first_s - reference_s), 1.0);

@@ -10,6 +10,7 @@
 #include "olmts/commands.h"
 #include "olmts/output.h"
 #include "olmts/progress.h"
+#include "olmts/scan_units.h"
 #include "olmts/stream_walk.h"
 #include "olmts/tool.h"
 
@@ -31,6 +32,7 @@ struct ScansOptions {
   bool binary = false;
   bool across_gaps = false;
   bool json = false;
+  UnitsOptions units;
 };
 
 struct Segment {
@@ -80,7 +82,28 @@ void RunScans(const ScansOptions& options) {
   if (options.binary) _setmode(_fileno(stdout), _O_BINARY);
 #endif
   const std::vector<std::string> names = ChannelNames(h, channels);
+  Json rows = Json::array();
+  std::string line;
+  ScanUnits units(recording, stream, channels, options.units,
+                  [&options, &line, &rows, channels](int64_t seconds, double fraction, const double* v) {
+                    if (options.json) {
+                      Json row = Json::array({FormatTime(seconds, fraction, 6)});
+                      for (int c = 0; c < channels; ++c) row.push_back(JsonNumber(v[c]));
+                      rows.push_back(row);
+                    } else if (options.binary) {
+                      if (std::fwrite(v, sizeof(double), static_cast<std::size_t>(channels), stdout) !=
+                          static_cast<std::size_t>(channels))
+                        throw ToolError(WriteFailure("the scans"));
+                    } else {
+                      line = FormatTime(seconds, fraction, 6);
+                      for (int c = 0; c < channels; ++c) line += ',' + Number(v[c]);
+                      line += '\n';
+                      if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size())
+                        throw ToolError(WriteFailure("the scans"));
+                    }
+                  });
   if (!options.binary && !options.json) {
+    units.Describe(std::cout, names);
     std::cout << "time";
     for (const std::string& name : names) std::cout << ',' << name;
     std::cout << '\n';
@@ -89,8 +112,6 @@ void RunScans(const ScansOptions& options) {
   Progress progress(wanted);
   std::vector<double> values(static_cast<std::size_t>(channels));
   std::vector<Segment> segments;
-  Json rows = Json::array();
-  std::string line;
   long long written = 0, index = 0, remaining = 0;
   int64_t record_start = 0;
   double rate = 0;
@@ -117,6 +138,7 @@ void RunScans(const ScansOptions& options) {
           break;
         }
         std::cerr << "olmts: " << text << "; a new segment starts\n";
+        units.EndRun();  // a conversion to the field never runs across a gap
         segments.push_back(Segment{});
       }
       walk.BeforeRecord();
@@ -148,22 +170,11 @@ void RunScans(const ScansOptions& options) {
       segment.first_row = written;
     }
     ++segment.rows;
-    if (options.json) {
-      Json row = Json::array({FormatTime(record_start, offset, 6)});
-      for (double v : values) row.push_back(JsonNumber(v));
-      rows.push_back(row);
-    } else if (options.binary) {
-      if (std::fwrite(values.data(), sizeof(double), values.size(), stdout) != values.size())
-        throw ToolError(WriteFailure("the scans"));
-    } else {
-      line = FormatTime(record_start, offset, 6);
-      for (double v : values) line += ',' + Number(v);
-      line += '\n';
-      if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) throw ToolError(WriteFailure("the scans"));
-    }
+    units.Push(record_start, offset, values.data());
     ++written;
     progress.Update(written);
   }
+  units.EndRun();
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw ToolError(WriteFailure("the scans"));
   // A read cut short by --count, --duration or a gap has not met the end.
   const bool complete = status == OLMTS_OK || walk.Finish(status);
@@ -178,7 +189,7 @@ void RunScans(const ScansOptions& options) {
     std::cout << Json{{"base", recording.base()},
                       {"stream", stream},
                       {"channels", names},
-                      {"unit", "fraction of full scale"},
+                      {"units", options.units.units},
                       {"scans", written},
                       {"segments", segment_list},
                       {"stopped_at_gap", stopped_at_gap},
@@ -213,6 +224,7 @@ void AddScansCommand(CLI::App& app) {
                     "continue past gaps (each scan keeps its true time; with --binary, one line per contiguous "
                     "segment on stderr: 'olmts: segment start TIME first_row N rows N')");
   AddJson(command, &options->json)->excludes(binary);
+  AddUnitsOptions(command, &options->units);
   AddAllowErrors(command);
   command->callback([options] { RunScans(*options); });
 }
