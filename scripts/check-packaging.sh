@@ -4,7 +4,8 @@
 #     find_package and with pkg-config, then runs both;
 #  2. the same consumers against the build tree itself (-Dolmtsfil_DIR=<build>,
 #     PKG_CONFIG_PATH=<build>);
-#  3. the shared object exports exactly the names of src/c_api/olmtsfil.def;
+#  3. the shared object exports exactly the names of src/c_api/olmtsfil.def (the
+#     one list of exports: the HT family and the olmts_ extensions);
 #  4. a plain configure with none of the programs' dependencies (CLI11,
 #     nlohmann_json, GoogleTest, Google Benchmark hidden) configures and builds the
 #     library alone, saying in one line per program what it leaves out, while an
