@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a group of jobs needs, only those still missing.
-# Usage: scripts/install-deps.sh GROUP...   (groups: build tools python windows fuzz clang)
+# Usage: scripts/install-deps.sh GROUP...
+# The one place that installs Debian packages: every script installs the groups
+# it needs, so that it runs on a fresh machine.
 set -euo pipefail
 
 packages_for() {
@@ -11,7 +13,11 @@ packages_for() {
     windows) echo "cmake make libkissfft-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 googletest wine wine64" ;;
     fuzz) echo "clang-14 libclang-rt-14-dev llvm-14" ;;
     clang) echo "clang-14" ;;
+    format) echo "clang-format-14" ;;
     valgrind) echo "valgrind" ;;
+    export) echo "libmseed-dev libxml2-utils" ;;
+    units) echo "libkissfft-dev" ;;
+    pydata) echo "python3-pandas python3-xarray python3-netcdf4 python3-h5netcdf python3-dask python3-distributed python3-lxml" ;;
     *) echo "unknown package group: $1" >&2; exit 2 ;;
   esac
 }
