@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "olmts/response.h"
+
 namespace olmts {
 
 struct ExportOptions {
@@ -14,7 +16,7 @@ struct ExportOptions {
   std::string format = "mseed";
   std::string box;
   std::vector<std::string> sensors;
-  int sensor_kind = 2;
+  ChainOptions chain;  // sensor kind, --require-sensors, --force-box, --gain-frequency
   std::string network = "XX";
   std::optional<std::string> station;
   std::string location;

@@ -4,6 +4,7 @@
 #include "olmts/cli.h"
 #include "olmts/commands.h"
 #include "olmts/export/export.h"
+#include "olmts/units_cli.h"
 
 namespace olmts {
 
@@ -23,7 +24,7 @@ void AddExportCommand(CLI::App& app) {
   command->add_option("--sensor", options.sensors,
                       "sensor calibration base path (SENSOR.CLC); repeat for one file per magnetic component, in "
                       "the order Hx, Hy, Hz");
-  command->add_option("--sensor-kind", options.sensor_kind, "sensor calibration kind: 2, or 3 for CNOM sensors")
+  command->add_option("--sensor-kind", options.chain.sensor_kind, "sensor calibration kind: 2, or 3 for CNOM sensors")
       ->check(CLI::IsMember({2, 3}));
   command->add_option("--network", options.network, "SEED network code")->capture_default_str();
   command->add_option("--station", options.station,
@@ -31,6 +32,7 @@ void AddExportCommand(CLI::App& app) {
   command->add_option("--location", options.location, "SEED location code (default: empty)");
   command->add_option("--stream,-s", options.streams, "time-series stream 1 ... 5; repeat for several (default: all)")
       ->check(CLI::Range(1, 5));
+  AddChainOptions(command, &options.chain);
   AddConcat(command, &options.concat);
   AddAllowErrors(command);
   command->callback([shared] { RunExport(*shared); });

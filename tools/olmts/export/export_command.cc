@@ -232,7 +232,9 @@ void RunExport(const ExportOptions& options) {
 
   std::unique_ptr<InstrumentChain> chain;
   if (!options.box.empty())
-    chain = std::make_unique<InstrumentChain>(recording, options.box, options.sensors, options.sensor_kind);
+    chain = std::make_unique<InstrumentChain>(recording, options.box, options.sensors, options.chain);
+  if (chain)
+    for (const StreamPlan& plan : plans) chain->Prepare(plan.stream);
 
   std::error_code ec;
   std::filesystem::create_directories(options.out, ec);
@@ -259,7 +261,7 @@ void RunExport(const ExportOptions& options) {
       if (result.problem) problems.push_back(*result.problem);
       for (std::size_t i = 0; i < result.channels.size(); ++i) {
         ChannelDescription& c = result.channels[i];
-        if (chain) chain->Describe(plan.stream, plan.rate_hz, plan.components[i], c);
+        if (chain) chain->Describe(plan.stream, plan.components[i], c);
         description.channels.push_back(std::move(c));
       }
     }

@@ -1,8 +1,9 @@
 // The measuring chain of each exported channel as StationXML stages, from the
-// recording's table and the box and sensor calibrations through the library's
-// response functions: electrode line or sensor, box, digitiser.
+// library's chain of stages with units (docs/units.md): dipole or sensor, box,
+// digitiser, each with its units and its gain at the chain's gain frequency.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,26 +17,29 @@ namespace olmts::exporting {
 
 class InstrumentChain {
  public:
-  InstrumentChain(const Recording& recording, const std::string& box, const std::vector<std::string>& sensors,
-                  int sensor_kind);
+  InstrumentChain(const Recording& recording, std::string box, std::vector<std::string> sensors,
+                  const ChainOptions& options)
+      : recording_(recording), box_(std::move(box)), sensors_(std::move(sensors)), options_(options) {}
 
+  // Opens the chain of a stream (refusals as ToolErrors) and says on stderr
+  // what the library flagged: nominal sensor values, serials unlike the table's.
+  void Prepare(int stream);
   // Fills the stages, the sensitivity and the sensor of `channel`, a component
-  // recorded on `stream` at `rate_hz`.
-  void Describe(int stream, double rate_hz, const Component& component, ChannelDescription& channel) const;
+  // recorded on `stream`.
+  void Describe(int stream, const Component& component, ChannelDescription& channel);
 
-  // The frequencies at which the measured stages are listed: logarithmic from
-  // five decades below Nyquist, denser in the last decade, up to Nyquist, and
-  // the sensitivity frequency.
-  static std::vector<double> ListFrequencies(double rate_hz, double sensitivity_frequency_hz);
-  // Where the sensitivity is stated: 1 Hz, or a tenth of the rate for slower
-  // streams; inside the passband of every stream the recorder writes.
-  static double SensitivityFrequency(double rate_hz);
+  // The frequencies at which the measured stages are listed: ten a decade from
+  // `lowest_hz` up to a tenth of Nyquist, forty evenly spaced from there to
+  // Nyquist where the digital filters shape the response, and the gain
+  // frequency.
+  static std::vector<double> ListFrequencies(double lowest_hz, double rate_hz, double gain_frequency_hz);
 
  private:
   const Recording& recording_;
-  InstrumentResponse response_;
-  double full_scale_v_ = 6.4;
-  std::vector<double> dipole_m_;  // per channel, 0 where the table gives none
+  std::string box_;
+  std::vector<std::string> sensors_;
+  ChainOptions options_;
+  std::map<int, std::unique_ptr<InstrumentResponse>> chains_;  // by stream
 };
 
 }  // namespace olmts::exporting
