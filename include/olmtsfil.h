@@ -181,6 +181,37 @@ OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t
 /* delay in samples at the stream's sample rate. */
 OLMTS_API int32_t OLMTS_CALL GetAcqDelayHT(TsHandle* handle, int32_t stream, double* delay);
 
+/* ==== Extensions ============================================================
+ * Exported functions beyond the 25 of the HT family, named olmts_* so that they
+ * are never mistaken for it. They follow the same conventions (status returned,
+ * results through out-pointers, one thread per handle). */
+
+/* ---- Block reading of scans -------------------------------------------------
+ * olmts_read_scans_dbl and olmts_read_scans_i32 read many scans of a time-series
+ * stream (1 ... 5) in one call, continuing exactly where ReadScanHT and
+ * ReadScanDblHT stand (they share one position and record buffer, so the three
+ * may be mixed). Rows are scans, row-major: values[i * NCHN + c] is channel c of
+ * scan i, NCHN being the channel count of the stream's tags (ReadTagHT "NCHN").
+ * - values: fractions of full scale, bit for bit what ReadScanDblHT gives;
+ *   counts: the signed 24-bit sample values (the fraction times 2^23).
+ * - capacity is the number of elements the buffer holds; at most
+ *   capacity / NCHN whole scans are delivered.
+ * - stop_at_gap != 0: reading stops before a record that does not join the one
+ *   before it (as GapHT tells), unless no scan was delivered yet by this call;
+ *   so every block read this way is one contiguous run of scans.
+ * - *scans_read (required) receives the number of scans delivered, also when
+ *   the status is not 0; it is 0 after an argument error.
+ * Status: OLMTS_OK when capacity / NCHN scans were delivered; OLMTS_GAP when it
+ * stopped at a gap; OLMTS_END_OF_DATA at the end of the stream; any other status
+ * is the fault that ended the stream (the scans before it are delivered).
+ * Argument errors: OLMTS_NULL_HANDLE for a NULL handle, a NULL buffer or
+ * scans_read, or a negative capacity; OLMTS_BAD_STREAM for stream 0, a number
+ * outside 1 ... 5 or an unusable stream. */
+OLMTS_API int32_t OLMTS_CALL olmts_read_scans_dbl(TsHandle* handle, int32_t stream, int32_t stop_at_gap,
+                                                  double* values, int64_t capacity, int64_t* scans_read);
+OLMTS_API int32_t OLMTS_CALL olmts_read_scans_i32(TsHandle* handle, int32_t stream, int32_t stop_at_gap,
+                                                  int32_t* counts, int64_t capacity, int64_t* scans_read);
+
 /* ---- Status texts (header only, not an export) ----------------------------- */
 static inline const char* olmts_status_text(int32_t status) {
   switch (status) {

@@ -18,9 +18,13 @@ cc $(PKG_CONFIG_PATH="$libdir" pkg-config --cflags olmtsfil) tests/packaging/con
    $(PKG_CONFIG_PATH="$libdir" pkg-config --libs olmtsfil) -o "$prefix/consumer-pc"
 LD_LIBRARY_PATH="$(dirname "$libdir"):${LD_LIBRARY_PATH:-}" "$prefix/consumer-pc"
 
-# Only the C exports leave the shared object.
+# Only the C exports leave the shared object: the HT family and the listed extensions.
+extensions='^(olmts_read_scans_dbl|olmts_read_scans_i32)$'
 lib=$(find "$prefix" -name 'libolmtsfil.so.*' -type f | head -n 1)
-extra=$(nm -D --defined-only "$lib" | awk '$2 ~ /[TDBRW]/ {print $3}' | grep -v -E 'HT$' || true)
+extra=$(nm -D --defined-only "$lib" | awk '$2 ~ /[TDBRW]/ {print $3}' | grep -v -E 'HT$' | grep -v -E "$extensions" || true)
+for name in olmts_read_scans_dbl olmts_read_scans_i32; do
+  nm -D --defined-only "$lib" | awk '{print $3}' | grep -qx "$name" || { echo "extension $name not exported"; exit 1; }
+done
 if [ -n "$extra" ]; then
   echo "unexpected exported symbols:"; echo "$extra"; exit 1
 fi

@@ -47,6 +47,7 @@ declare -A arg_bytes=(
   [ReadScanHT]=16 [ReadScanDblHT]=16 [ReadTagHT]=24 [GetDftFreqHT]=8 [ReadDftScanHT]=24
   [CalOpenHT]=8 [CalCloseHT]=4 [ReadCalPrmHT]=16 [CalcBoxNomGainHT]=8 [CalcSensorNomGainHT]=8
   [CalcSensorRespHT]=24 [CalcBoxRespHT]=28 [GetAcqDelayHT]=12
+  [olmts_read_scans_dbl]=28 [olmts_read_scans_i32]=28
 )
 
 scripts/build-windows.sh || fail "a Windows build failed (messages above)"

@@ -17,16 +17,16 @@
 namespace olmtsfil {
 
 struct StreamState {
-  InputFile file;            // the file of the stream's set being read
-  std::string first_path;    // first file of the set (empty: no file)
-  std::string current_path;  // file now open
-  int32_t files_after_first = 0;  // how far current_path lies along the set
+  InputFile file;                           // the file of the stream's set being read
+  std::string first_path;                   // first file of the set (empty: no file)
+  std::string current_path;                 // file now open
+  int32_t files_after_first = 0;            // how far current_path lies along the set
   Status open_status = Status::kBadStream;  // kOk when the stream is usable
-  Tag first_tag;             // reference for agreement and buffer sizes
+  Tag first_tag;                            // reference for agreement and buffer sizes
   Status last_status = Status::kEndOfData;
-  Tag last_tag;              // record consumed last
+  Tag last_tag;  // record consumed last
   Status next_status = Status::kEndOfData;
-  Tag next_tag;              // next record, its data block next in the file
+  Tag next_tag;  // next record, its data block next in the file
 
   // Scan reading: the data block most recently read by it, handed out scan by scan.
   std::unique_ptr<uint8_t[]> record_buffer;
@@ -73,6 +73,16 @@ class Recording {
   Status NextScan(int k, int32_t* record_flag, const uint8_t** scan);
   Status ReadScan(int k, int32_t* record_flag, void* scan);
   Status ReadScanDouble(int k, int32_t* record_flag, double* values);
+
+  // Many scans at once, continuing scan reading where it stands: up to
+  // `max_scans` rows of NCHN values into `values` (fractions of full scale) or
+  // `counts` (signed 24-bit counts), exactly one of them non-null. With
+  // `stop_at_gap` it stops before a record that does not join the one before,
+  // unless nothing was delivered yet. *scans_read counts the rows delivered; the
+  // status says why reading stopped: kOk (max_scans reached), kGap, or the
+  // status that ended the stream.
+  Status ReadScanBlock(int k, bool stop_at_gap, int64_t max_scans, double* values, int32_t* counts,
+                       int64_t* scans_read);
 
   // Named fields of the last (which == 0) or next tag.
   Status ReadTag(int k, int32_t which, const char* name, int32_t type, void* out) const;
