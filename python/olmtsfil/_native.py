@@ -81,6 +81,11 @@ PROTOTYPES = {
     "CalcBoxRespHT": (ctypes.c_int32, [CalHandle_p, TsHandle_p, ctypes.c_int32, ctypes.c_double,
                                        ctypes.POINTER(Complex), c_double_p]),
     "GetAcqDelayHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_double_p]),
+    # Extensions beside the HT family.
+    "olmts_read_scans_dbl": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_void_p,
+                                              ctypes.c_int64, ctypes.POINTER(ctypes.c_int64)]),
+    "olmts_read_scans_i32": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_void_p,
+                                              ctypes.c_int64, ctypes.POINTER(ctypes.c_int64)]),
 }
 
 

@@ -28,11 +28,6 @@ TAG_FIELDS = (("UTC", TYPE_TIMESTAMP),) + tuple((name, TYPE_INT32) for name in (
 # frequencies): the factor turning RATE into samples per second.
 _RATE_UNITS = {0: 1.0, 1: 1.0 / 60.0, 2: 1.0 / 3600.0, 255: 10.0, 254: 100.0}
 
-# Batches of records are read into one buffer of at most this size before they
-# are decoded together; large enough to amortise numpy's per-call cost, small
-# enough not to double the memory of a whole-stream read.
-_BATCH_BYTES = 16 << 20
-
 STREAM_EXTENSIONS = {0: ".TFC", 1: ".TS1", 2: ".TS2 or .TSH", 3: ".TS3 or .TSH", 4: ".TS4 or .TSH",
                      5: ".TS5 or .TSL"}
 
@@ -236,8 +231,9 @@ class Stream:
         # buffer allows its largest value; ReadRecHT copies only the block's size.
         self._record_stride = min(self.scans_per_record * self.scan_bytes + self.channel_count * 255 * first["SBREC"],
                                   0x7FFFFFFF)
-        self._pending = np.empty((0, self.channel_count))
         self._pending_start = None
+        self._in_record = False
+        self._scans_in_record = 0
         self._scan_values = (ctypes.c_double * max(self.channel_count, 12))()
         self._frequencies = {}
 
@@ -253,8 +249,9 @@ class Stream:
                           "ReadTagHT")
 
     def _discard_pending(self):
-        self._pending = np.empty((0, self.channel_count))
         self._pending_start = None
+        self._in_record = False
+        self._scans_in_record = 0
 
     def _offset(self, when, scans):
         return when + _dt.timedelta(seconds=scans / self.tag_rate) if self.tag_rate > 0 else when
@@ -297,6 +294,7 @@ class Stream:
         ``when`` (whole seconds) and returns that record's start time. Raises
         EndOfDataError when no record starts that late."""
         library = _native.lib()
+        self._drop_rest_of_record()
         status = library.SeekHT(self._recording._h, self.number, datetime_to_stamp(when), 0)
         self._discard_pending()
         if status not in (0, 1202):
@@ -305,6 +303,7 @@ class Stream:
 
     def rewind(self):
         """Positions the stream on its first record."""
+        self._drop_rest_of_record()
         status = _native.lib().SeekHT(self._recording._h, self.number, _native.TimeStamp(), 0)
         self._discard_pending()
         if status not in (0, 1202):
@@ -323,76 +322,83 @@ class Stream:
             raise error_for(1223, None, "stream 0 holds spectral records; use spectra()")
 
     # ---- bulk reading ----------------------------------------------------------
-    def read(self, n_scans=None, stop_at_gap=True):
+    def read(self, n_scans=None, stop_at_gap=True, dtype="float64"):
         """Reads up to ``n_scans`` scans (all that remain when None) and returns
         Scans(data, start, sample_rate). Fewer come back at the end of the data,
         and, with ``stop_at_gap``, where the next record does not join the last one
         (so that ``start`` plus i / sample_rate is the time of row i). An error
-        met after some scans were read returns those; the next call raises it."""
+        met after some scans were read returns those; the next call raises it.
+        ``dtype="int32"`` gives the signed 24-bit counts instead of fractions of
+        full scale."""
         self._require_time_series()
         if n_scans is not None and n_scans < 0:
             raise ValueError("n_scans must not be negative")
+        if dtype not in ("float64", "int32", np.float64, np.int32):
+            raise ValueError("dtype is float64 or int32, not %r" % (dtype,))
+        dtype = np.dtype(dtype)
         library = _native.lib()
+        read_block = library.olmts_read_scans_i32 if dtype == np.int32 else library.olmts_read_scans_dbl
         handle = self._recording._h
-        k = self.number
-        channels = self.channel_count
-        want = None if n_scans is None else int(n_scans)
-        start = None
-        pending = self._pending[:len(self._pending) if want is None else want]
-        if len(pending):
-            start = self._pending_start
-            self._pending = self._pending[len(pending):]
-            self._pending_start = self._offset(self._pending_start, len(pending))
-        total = len(pending)
-        scnt = self.scans_per_record
-        stride = self._record_stride
-        # Records are read as stored into batches of raw blocks and decoded once
-        # the total is known, straight into the result: no array is grown or
-        # copied, and the raw bytes take 3/8 of the memory of the result.
-        batches = []
-        finished = scnt == 0 or stride == 0
-        per_batch = max(1, _BATCH_BYTES // max(stride, 1))
-        while (want is None or total < want) and not finished:
-            records = per_batch if want is None else min(per_batch, -(-(want - total) // scnt))
-            raw = np.empty(records * stride + 1, dtype=np.uint8)  # byte 0: see _decode_records
-            base = raw.ctypes.data + 1
-            got = 0
-            status = 0
-            read_record, gap = library.ReadRecHT, library.GapHT
-            for i in range(records):
-                if stop_at_gap and (total or got) and gap(handle, k) != 0:
-                    finished = True
-                    break
-                status = read_record(handle, k, stride, base + i * stride)
-                if status != 0:
-                    finished = True
-                    break
-                if start is None:
-                    start = self._tag(0, "UTC", TYPE_TIMESTAMP)
-                got += 1
-            if status not in (0, 1220) and total == 0 and got == 0:
-                check(status, "ReadRecHT", "stream %d" % k)
-            if got:
-                batches.append((raw, got))
-                total += got * scnt
-        rows = total if want is None else min(total, want)
-        out = np.empty((rows, channels), dtype=np.float64)
-        out[:len(pending)] = pending
-        at = len(pending)
-        for raw, got in batches:
-            # Records handed out in full; only the very last one may be cut.
-            whole = min(got, (rows - at) // scnt)
-            _decode_records(raw, 1, whole, scnt, stride, channels, self.sample_bytes, out[at:at + whole * scnt])
-            at += whole * scnt
-            if whole < got:
-                last = _decode_records(raw, 1 + whole * stride, 1, scnt, stride, channels, self.sample_bytes,
-                                       np.empty((scnt, channels)))
-                cut = rows - at
-                out[at:] = last[:cut]
-                at = rows
-                self._pending = last[cut:]
-                self._pending_start = self._offset(self._tag(0, "UTC", TYPE_TIMESTAMP), cut)
-        return Scans(out, start, self.tag_rate)
+        channels = max(self.channel_count, 1)
+        # The time of the next scan: the next record's stamp at a record boundary,
+        # otherwise the continuation of the scans read before.
+        start = self._pending_start if self._in_record else None
+        if self._in_record and start is None:
+            last = self._tag(0, "UTC", TYPE_TIMESTAMP)
+            start = self._offset(last, self._scans_in_record) if isinstance(last, _dt.datetime) else None
+        # One block read fills the result; a whole stream of unknown length grows
+        # it geometrically (numpy's resize reallocates in place where it can).
+        size = int(n_scans) if n_scans is not None else max(self.scans_per_record, 1) * 64
+        out = np.empty((size, self.channel_count), dtype=dtype)
+        got = ctypes.c_int64()
+        total = 0
+        status = 0
+        while total < size or n_scans is None:
+            if total == size:
+                size *= 2
+                out.resize((size, self.channel_count), refcheck=False)
+            if start is None and total == 0:
+                start = self._next_start()
+            view = out[total:]
+            status = read_block(handle, self.number, 1 if stop_at_gap else 0, view.ctypes.data,
+                                view.shape[0] * channels, ctypes.byref(got))
+            total += got.value
+            if status != 0:
+                break
+        if status not in (0, 1201, 1220) and total == 0:
+            check(status, read_block.__name__, "stream %d" % self.number)
+        del view
+        if total < size:
+            out.resize((total, self.channel_count), refcheck=False)
+        self._after_read(start, total)
+        return Scans(out, start if total else None, self.tag_rate)
+
+    def _next_start(self):
+        try:
+            return self._tag(1, "UTC", TYPE_TIMESTAMP)
+        except OlmtsError:
+            return None
+
+    def _after_read(self, start, scans):
+        # Where the next read starts: inside a record the time follows on; at a
+        # boundary the next record's own stamp says (it may lie after a gap).
+        # Every record of a stream holds the same number of scans, so the count
+        # handed out tells how far into its record the scan reader stands.
+        per_record = self.scans_per_record
+        self._scans_in_record = (self._scans_in_record + scans) % per_record if per_record > 0 else 0
+        self._in_record = self._scans_in_record > 0
+        self._pending_start = self._offset(start, scans) if self._in_record and start is not None else None
+
+    def _drop_rest_of_record(self):
+        # The library hands out the rest of a record begun by scan reading before
+        # it follows a repositioning; a seek here means the new position at once.
+        if not self._in_record:
+            return
+        rest = self.scans_per_record - self._scans_in_record
+        scratch = np.empty((rest, max(self.channel_count, 1)))
+        got = ctypes.c_int64()
+        _native.lib().olmts_read_scans_dbl(self._recording._h, self.number, 0, scratch.ctypes.data, scratch.size,
+                                           ctypes.byref(got))
 
     def read_scanwise(self, n_scans):
         """Reads up to ``n_scans`` scans one ReadScanDblHT call at a time (the
@@ -411,6 +417,7 @@ class Stream:
                     return out[:i]
                 check(status, "ReadScanDblHT", "stream %d" % self.number)
             out[i] = values[:channels]
+            self._after_read(None, 1)
         return out
 
     # ---- records and gaps --------------------------------------------------------
