@@ -1,8 +1,9 @@
-// The handle types behind the opaque pointers of the public header, shared by the
-// C files of this folder (the 25 exports and the extensions).
+// What the opaque handles of the public header hold, for the C files of this
+// folder: the HT family and the olmts_* extensions unwrap the same objects.
 #pragma once
 
 #include "cal/calibration.h"
+#include "olmtsfil.h"
 #include "ts/recording.h"
 
 struct TsHandle {
