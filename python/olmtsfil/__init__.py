@@ -14,6 +14,7 @@ from .values import Parameters
 from .calibration import (Calibration, Response, Stages, box_response, default_sensor_channels, delay_phase,
                           read_fap, response_stages, sensor_response, to_fap)
 from ._native import LIBRARY_ENV, MissingExportError
+from .survey import Survey
 
 
 def library_path():
@@ -27,7 +28,7 @@ __version__ = "1.0.0"
 __all__ = [
     "Calibration", "Delay", "EndOfDataError", "Gap", "LIBRARY_ENV", "MissingExportError", "NameNotFoundError",
     "NoResponseError", "OlmtsError", "OpenError", "OutOfCalibrationRangeError", "Parameters", "Recording",
-    "Response", "STATUS", "Scans", "Spectra", "Stages", "Stream", "StreamError", "TypeMismatchError",
+    "Response", "STATUS", "Scans", "Survey", "Spectra", "Stages", "Stream", "StreamError", "TypeMismatchError",
     "box_response", "decode_samples", "default_sensor_channels", "delay_phase", "library_path", "read_fap",
     "response_stages", "sensor_response", "status_text", "to_fap",
 ]

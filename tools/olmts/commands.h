@@ -60,6 +60,10 @@ struct ResponseOptions {
 void RunResponse(const ResponseOptions& options);
 
 void RunSample(const std::string& directory);
+// Writes the synthetic survey of `sites` sites and its survey.json.
+void RunSampleSurvey(const std::string& directory, int sites, int seconds_per_file);
 void RunDemo(const std::string& directory);
+// Hands the survey command over to the Python package; returns only on failure.
+int RunSurvey(const std::vector<std::string>& arguments);
 
 }  // namespace olmts

@@ -13,6 +13,7 @@
 #include "olmts/response.h"
 #include "olmts/tool.h"
 #include "writer/sample_recording.h"
+#include "writer/sample_survey.h"
 
 namespace olmts {
 namespace {
@@ -86,6 +87,35 @@ void RunSample(const std::string& directory) {
   std::cout << "described:  " << manifest_path << '\n';
 }
 
+void RunSampleSurvey(const std::string& directory, int sites, int seconds_per_file) {
+  olmtsfil::testdata::SampleSurvey survey;
+  try {
+    survey = olmtsfil::testdata::WriteSampleSurvey(directory, {sites, seconds_per_file});
+  } catch (const std::exception& e) {
+    throw ToolError(directory + ": cannot write the survey: " + e.what());
+  }
+  nlohmann::ordered_json j;
+  j["directory"] = survey.directory;
+  j["recordings"] = nlohmann::ordered_json::array();
+  for (const auto& r : survey.recordings)
+    j["recordings"].push_back({{"site", r.site},
+                               {"base", r.base},
+                               {"box_serial", r.box_serial},
+                               {"coil_serials", r.coil_serials},
+                               {"problems", r.problems}});
+  j["box_calibrations"] = survey.box_calibrations;
+  j["sensor_calibrations"] = survey.sensor_calibrations;
+  j["unmatched_calibration"] = survey.unmatched_calibration;
+  const std::string manifest_path = directory + "/survey.json";
+  std::ofstream manifest(manifest_path);
+  manifest << j.dump(2) << '\n';
+  if (!manifest) throw ToolError(manifest_path + ": cannot write the description");
+  std::cout << "survey:     " << directory << "  (" << sites << " sites, " << survey.recordings.size()
+            << " recordings, " << survey.box_calibrations.size() + survey.sensor_calibrations.size() + 1
+            << " calibrations)\n";
+  std::cout << "described:  " << manifest_path << '\n';
+}
+
 // The typical road of use, step by step through the C interface: open the
 // recording and the calibrations, seek, read scans, take the spectrum at the
 // tone frequencies, divide by the responses, correct the time by the
@@ -138,8 +168,8 @@ void RunDemo(const std::string& directory) {
     const TimeStamp last = StampFromSeconds(StampToSeconds(first) + static_cast<int64_t>(std::floor((n - 1) / rate)));
     std::cout << "3. stream " << stream << " at " << rate << " Hz: sought " << FormatTime(sample.analysis_start)
               << " (status " << seek << "),\n   read " << n << " scans in " << records << " records up to "
-              << FormatTime(last) << (first.day != last.day ? ", across midnight into the next day's file" : "")
-              << ", " << gaps << " gaps\n";
+              << FormatTime(last) << (first.day != last.day ? ", across midnight into the next day's file" : "") << ", "
+              << gaps << " gaps\n";
 
     // Time of the first scan, corrected by the delay of the decimation filters.
     double delay = 0;
@@ -168,12 +198,13 @@ void RunDemo(const std::string& directory) {
       }
       const std::complex<double> measured = sum * (2.0 / n);
       const ChannelResponse r = instrument.At(stream, tone.frequency_hz)[static_cast<std::size_t>(c)];
-      if (!r.total.usable) throw ToolError(instrument.box_path() + ": no response for " + names[static_cast<std::size_t>(c)]);
+      if (!r.total.usable)
+        throw ToolError(instrument.box_path() + ": no response for " + names[static_cast<std::size_t>(c)]);
       // The box response carries the delay's linear phase; take it out and put
       // the delay into the time instead.
       const double units = SampleComponentIsMagnetic(c) ? 1.0 : 1e-6;
-      const std::complex<double> response = r.total.value * units / full_scale *
-                                            std::polar(1.0, 2 * kPi * tone.frequency_hz * delay_s);
+      const std::complex<double> response =
+          r.total.value * units / full_scale * std::polar(1.0, 2 * kPi * tone.frequency_hz * delay_s);
       const std::complex<double> field = measured / response;  // at the corrected time of the first scan
       const double amplitude = std::abs(field);
       const double cycles = std::fmod(tone.frequency_hz * (first_s - reference_s), 1.0);
@@ -183,10 +214,11 @@ void RunDemo(const std::string& directory) {
       worst_amplitude = std::max(worst_amplitude, std::abs(amplitude_error));
       worst_phase = std::max(worst_phase, std::abs(phase_error));
       char injected[64], recovered[64];
-      std::snprintf(injected, sizeof injected, "%g %s, %.2f deg", tone.amplitude, SampleComponentUnit(c), tone.phase_deg);
+      std::snprintf(injected, sizeof injected, "%g %s, %.2f deg", tone.amplitude, SampleComponentUnit(c),
+                    tone.phase_deg);
       std::snprintf(recovered, sizeof recovered, "%.6g %s, %.2f deg", amplitude, SampleComponentUnit(c), phase);
-      std::printf("   %-4s %7g   %-26s   %-26s   %+8.4f%% %+9.3f\n", SampleComponentName(c), tone.frequency_hz, injected,
-                  recovered, 100 * amplitude_error, phase_error);
+      std::printf("   %-4s %7g   %-26s   %-26s   %+8.4f%% %+9.3f\n", SampleComponentName(c), tone.frequency_hz,
+                  injected, recovered, 100 * amplitude_error, phase_error);
     }
   }
   std::cout << "\n6. closed the calibrations and the recording\n";
