@@ -14,7 +14,15 @@ from .values import Parameters
 from .calibration import (Calibration, Response, Stages, box_response, default_sensor_channels, delay_phase,
                           read_fap, response_stages, sensor_response, to_fap)
 from ._native import LIBRARY_ENV, MissingExportError
-from .survey import Survey
+
+
+def __getattr__(name):
+    # The survey module is imported on first use: `python -m olmtsfil.survey`
+    # then runs it fresh, and pandas and Dask stay unloaded until a survey is made.
+    if name == "Survey":
+        from .survey import Survey
+        return Survey
+    raise AttributeError("module 'olmtsfil' has no attribute %r" % (name,))
 
 
 def library_path():

