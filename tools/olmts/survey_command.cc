@@ -1,6 +1,7 @@
 // `survey`: the inventory and batch jobs of a whole survey. They are the Python
 // package's (olmtsfil.survey, on pandas and Dask), so the tool hands over to it
 // with the library it was linked against: one implementation, one answer.
+#include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -15,8 +16,10 @@
 #endif
 
 namespace olmts {
+namespace {
 
-int RunSurvey(const std::vector<std::string>& arguments) {
+// Returns only when Python cannot be started.
+void RunSurvey(const std::vector<std::string>& arguments) {
 #if defined(_WIN32)
   (void)arguments;
   throw ToolError("survey: run `python -m olmtsfil.survey` on Windows (the tool does not start Python there)");
@@ -47,6 +50,19 @@ int RunSurvey(const std::vector<std::string>& arguments) {
   execvp(python, argv.data());
   throw ToolError(std::string("survey: cannot start ") + python + " (the survey runs in the olmtsfil Python package)");
 #endif
+}
+
+}  // namespace
+
+void AddSurveyCommand(CLI::App& app) {
+  CLI::App* command = app.add_subcommand(
+      "survey",
+      "inventory of every recording and calibration below DIR, calibrations matched by serial; batch export on "
+      "Dask (done by the olmtsfil Python package: `olmts survey --help` lists its options)");
+  // Everything after `survey` goes to the package, --help included.
+  command->prefix_command();
+  command->set_help_flag();
+  command->callback([command] { RunSurvey(command->remaining()); });
 }
 
 }  // namespace olmts
