@@ -87,7 +87,7 @@ SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveySpec& s
       WriteCoil(survey.sensor_calibrations.back(), coils.back(), 200 + 3 * site + c);
     }
 
-    const int recordings = site % 2 == 1 ? 3 : 2;
+    const int recordings = spec.recordings > 0 ? spec.recordings : site % 2 == 1 ? 3 : 2;
     for (int r = 0; r < recordings; ++r) {
       SurveyRecording rec;
       rec.site = name;

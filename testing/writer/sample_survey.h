@@ -15,6 +15,7 @@ namespace olmtsfil::testdata {
 struct SurveySpec {
   int sites = 3;
   int seconds_per_file = 60;  // records of 1 s on the 150 Hz stream, per file of its set
+  int recordings = 0;         // per site; 0: three at odd sites, two at even ones
 };
 
 // What was written, so that a test can compare an inventory with the truth.

@@ -76,10 +76,10 @@ void RunSample(const std::string& directory) {
   std::cout << "described:  " << manifest_path << '\n';
 }
 
-void RunSampleSurvey(const std::string& directory, int sites, int seconds_per_file) {
+void RunSampleSurvey(const std::string& directory, int sites, int seconds_per_file, int recordings) {
   olmtsfil::testdata::SampleSurvey survey;
   try {
-    survey = olmtsfil::testdata::WriteSampleSurvey(directory, {sites, seconds_per_file});
+    survey = olmtsfil::testdata::WriteSampleSurvey(directory, {sites, seconds_per_file, recordings});
   } catch (const std::exception& e) {
     throw ToolError(directory + ": cannot write the survey: " + e.what());
   }
@@ -121,6 +121,7 @@ void AddSampleCommand(CLI::App& app) {
   auto survey = std::make_shared<std::string>();
   auto sites = std::make_shared<int>(3);
   auto seconds = std::make_shared<int>(60);
+  auto recordings = std::make_shared<int>(0);
   CLI::Option* dir = command->add_option("DIR", *directory, "folder, created when missing");
   CLI::Option* survey_dir =
       command->add_option("--survey", *survey, "write a synthetic survey of several sites into this folder instead");
@@ -128,11 +129,13 @@ void AddSampleCommand(CLI::App& app) {
       ->check(CLI::Range(1, 99))
       ->capture_default_str();
   command->add_option("--seconds", *seconds, "seconds per file of the survey's 150 Hz stream")
-      ->check(CLI::Range(4, 86400))
+      ->check(CLI::Range(4, 2000000))
       ->capture_default_str();
+  command->add_option("--recordings", *recordings, "recordings per site (default: 3 at odd sites, 2 at even)")
+      ->check(CLI::Range(1, 26));
   dir->excludes(survey_dir);
-  command->callback([directory, survey, sites, seconds] {
-    if (!survey->empty()) return RunSampleSurvey(*survey, *sites, *seconds);
+  command->callback([directory, survey, sites, seconds, recordings] {
+    if (!survey->empty()) return RunSampleSurvey(*survey, *sites, *seconds, *recordings);
     if (directory->empty()) throw ToolError("sample: give DIR, or --survey DIR");
     RunSample(*directory);
   });
