@@ -635,7 +635,25 @@ def _call(func, base):
     try:
         return True, func(base)
     except Exception as error:  # noqa: BLE001 -- reported to the caller, per recording
-        return False, error
+        return False, _portable(error)
+
+
+def _portable(error):
+    # An exception must survive the trip back from a worker process; one that
+    # does not unpickle as it was (custom constructors) travels as its text.
+    import pickle
+    try:
+        copy = pickle.loads(pickle.dumps(error))
+        if type(copy) is type(error) and str(copy) == str(error):
+            return error
+    except Exception:  # noqa: BLE001 -- any failure means: send the text
+        pass
+    return RecordingFailed("%s: %s" % (type(error).__name__, error))
+
+
+class RecordingFailed(Exception):
+    """An error of a batch job that could not travel back as itself: its type
+    name and message."""
 
 
 # ---- export jobs ---------------------------------------------------------------------------
