@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -76,7 +77,8 @@ class OlmtsTool : public ::testing::Test {
     static int serial = 0;
     const std::string out = ScratchPath("out" + std::to_string(serial));
     const std::string err = ScratchPath("err" + std::to_string(serial++));
-    const std::string command = std::string("\"") + OLMTS_TOOL_PATH + "\" " + args + " >\"" + out + "\" 2>\"" + err + "\"";
+    const std::string command =
+        std::string("\"") + OLMTS_TOOL_PATH + "\" " + args + " >\"" + out + "\" 2>\"" + err + "\"";
     const int status = std::system(command.c_str());
     Result r;
 #if defined(_WIN32)
@@ -270,7 +272,7 @@ TEST_F(OlmtsTool, StartTimesAreReadInTheUsualIso8601Forms) {
   EXPECT_EQ(first_time("2026-03-14T23:59"), "2026-03-14T23:59:00.000000");
   EXPECT_EQ(first_time("2026-03-15"), "2026-03-15T00:00:00.000000");
   EXPECT_EQ(first_time("2026-03-14T23:59:59.001"), "2026-03-14T23:59:59.006667");  // the next scan
-  EXPECT_EQ(first_time("2026-03-14T00:00:00"), "2026-03-14T23:50:00.000000");    // before the first record
+  EXPECT_EQ(first_time("2026-03-14T00:00:00"), "2026-03-14T23:50:00.000000");      // before the first record
   for (const char* bad : {"2026-02-29", "2026-03-14T24:00:00", "2026-03-14T23:59:60", "2026-3-14",
                           "2026-03-14T23:59:59.1234567890", "2026-03-14T23:59.5", "1969-12-31", "2026-03-14X"})
     ExpectError("scans " + base_ + " --stream 3 --start \"" + std::string(bad) + "\"", bad, "bad time");
@@ -294,8 +296,8 @@ TEST_F(OlmtsTool, ResponseMultipliesBoxAndSensorAndReportsTheDelay) {
                          " --freq 4 --freq 10");
   // Decimation chain 5 at 150 Hz: 150/24000 x 38.7 + 2.5 x 150 x (1/300 - 1/24000)
   // + 25 + 150 x 25/2400 - 150 x 2.5/4800 samples.
-  const double expected_delay = 150.0 / 24000 * 38.7 + 2.5 * 150 * (1.0 / 300 - 1.0 / 24000) + 25 +
-                                150.0 * 25 / 2400 - 150.0 * 2.5 / 4800;
+  const double expected_delay =
+      150.0 / 24000 * 38.7 + 2.5 * 150 * (1.0 / 300 - 1.0 / 24000) + 25 + 150.0 * 25 / 2400 - 150.0 * 2.5 / 4800;
   EXPECT_NEAR(j["delay_samples"].get<double>(), expected_delay, 1e-9);
   EXPECT_NEAR(j["delay_s"].get<double>(), expected_delay / 150, 1e-12);
   ASSERT_EQ(j["responses"].size(), 2u);
@@ -307,9 +309,21 @@ TEST_F(OlmtsTool, ResponseMultipliesBoxAndSensorAndReportsTheDelay) {
       const std::complex<double> total{ch["total"]["re"].get<double>(), ch["total"]["im"].get<double>()};
       EXPECT_LT(std::abs(total - box * sensor), 1e-12 * std::abs(total));
     }
-    // Electric channels take the dipole length; the coils are about 0.8 V/nT x
-    // f/4 Hz over sqrt(1 + (f/4 Hz)^2) here (corner 4.0 Hz for Hx).
-    EXPECT_EQ(at["channels"][0]["sensor"]["re"], 100.0);
+    // Electric channels take the dipole: 100 m x 1e-6 V per mV/km, not the
+    // table's 100 of another scale; the coils are about 0.8 V/nT x f/4 Hz over
+    // sqrt(1 + (f/4 Hz)^2) here (corner 4.0 Hz for Hx).
+    EXPECT_EQ(at["channels"][0]["sensor"]["re"], 100.0 * 1e-6);
+    EXPECT_EQ(at["channels"][0]["sensor"]["units"], "V/mV/km");
+    EXPECT_EQ(at["channels"][2]["sensor"]["units"], "V/nT");
+    // One meaning of "box": without the delay's phase; the library's value beside it.
+    const double f0 = at["frequency_hz"].get<double>();
+    for (const Json& ch : at["channels"]) {
+      const std::complex<double> box{ch["box"]["re"].get<double>(), ch["box"]["im"].get<double>()};
+      const std::complex<double> lib{ch["box_with_delay"]["re"].get<double>(),
+                                     ch["box_with_delay"]["im"].get<double>()};
+      EXPECT_LT(std::abs(box * std::polar(1.0, -2 * std::numbers::pi * f0 * j["delay_s"].get<double>()) - lib),
+                1e-12 * std::abs(lib));
+    }
     const double f = at["frequency_hz"].get<double>();
     const double coil = 0.8 * (f / 4.0) / std::sqrt(1 + (f / 4.0) * (f / 4.0));
     EXPECT_NEAR(at["channels"][2]["sensor"]["magnitude"].get<double>(), coil, 0.03 * coil);
@@ -317,7 +331,69 @@ TEST_F(OlmtsTool, ResponseMultipliesBoxAndSensorAndReportsTheDelay) {
   const Result sweep = Run("response " + base_ + " --stream 3 --box " + dir_->path() + "/box101" + Sensors() +
                            " --fmin 0.1 --fmax 10 --points 3");
   EXPECT_EQ(sweep.exit_code, 0) << sweep.err;
-  EXPECT_EQ(Lines(sweep.out).size(), 10u + 3u * 5u) << sweep.out;  // a header of ten lines
+  // A header of 9 lines around the 20 stage lines (4 per channel), then 3 x 5 rows.
+  EXPECT_EQ(Lines(sweep.out).size(), 9u + 20u + 3u * 5u) << sweep.out;
+  EXPECT_NE(sweep.out.find("Hx   sensor    nT     V"), std::string::npos) << sweep.out;
+  EXPECT_NE(sweep.out.find("Ex   digitiser V      counts"), std::string::npos) << sweep.out;
+  EXPECT_TRUE(j["warnings"].empty());
+  EXPECT_EQ(j["stages"][0]["stages"][0]["name"], "dipole");
+}
+
+TEST_F(OlmtsTool, SpectraInPhysicalUnitsDivideByTheChainOfTheSpectralRate) {
+  const std::string box = " --box " + dir_->path() + "/box101";
+  const Result raw = Run("spectra " + base_ + " --count 4");
+  const Result field = Run("spectra " + base_ + " --count 4 --units deconvolved" + box + Sensors());
+  ASSERT_EQ(field.exit_code, 0) << field.err;
+  EXPECT_NE(field.out.find("chain of stream 3"), std::string::npos) << field.out;
+  EXPECT_NE(field.out.find("# columns: Ex=mV/km, Ey=mV/km, Hx=nT, Hy=nT, Hz=nT"), std::string::npos) << field.out;
+  const std::vector<std::string> r = Lines(raw.out), f = Lines(field.out);
+  ASSERT_EQ(f.size(), r.size() + 2);
+  // The coefficient at 11 Hz of Ex, divided by the whole chain there.
+  const auto cells = [](const std::string& line) {
+    std::vector<double> out;
+    std::stringstream in(line);
+    for (std::string cell; std::getline(in, cell, ',');) out.push_back(std::stod(cell));
+    return out;
+  };
+  const std::vector<double> a = cells(r[1]), b = cells(f[3]);
+  ASSERT_EQ(a[3], 11.0);
+  const Json chain = RunJson("response --json " + base_ + " --stream 3 --freq 11" + box + Sensors());
+  const Json& ex = chain["responses"][0]["channels"][0]["total"];
+  const std::complex<double> volts_per_unit{ex["re"].get<double>(), ex["im"].get<double>()};
+  const std::complex<double> expected = std::complex<double>(a[4], a[5]) * 6.4 / volts_per_unit;
+  EXPECT_NEAR(b[4], expected.real(), 1e-9 * std::abs(expected));
+  EXPECT_NEAR(b[5], expected.imag(), 1e-9 * std::abs(expected));
+  ExpectError("spectra " + base_ + " --units nominal", "--units nominal", "--box");
+}
+
+TEST_F(OlmtsTool, ResponseNamesEveryStandInAndRefusesForeignCalibrations) {
+  const std::string box = " --box " + dir_->path() + "/box101";
+  const std::string hx = " --sensor " + dir_->path() + "/coil201";
+  const Result nominal = Run("response " + base_ + " --stream 3 --freq 1" + box + hx);
+  EXPECT_EQ(nominal.exit_code, 0) << nominal.err;
+  EXPECT_NE(nominal.err.find("warning: Hy (channel 4): no sensor calibration: table HNOM = 0.8 V/nT"),
+            std::string::npos)
+      << nominal.err;
+  EXPECT_NE(nominal.err.find("Hz (channel 5)"), std::string::npos) << nominal.err;
+  EXPECT_EQ(nominal.err.find("Hx (channel 3)"), std::string::npos) << nominal.err;
+  ExpectError("response " + base_ + " --stream 3 --freq 1 --require-sensors" + box + hx, base_, "Hy, Hz");
+
+  // Hy's coil given first: it lands on Hx, whose serial the table names otherwise.
+  const Result swapped = Run("response " + base_ + " --stream 3 --freq 1" + box + " --sensor " + dir_->path() +
+                             "/coil202 --sensor " + dir_->path() + "/coil201 --sensor " + dir_->path() + "/coil203");
+  EXPECT_EQ(swapped.exit_code, 0) << swapped.err;
+  EXPECT_NE(swapped.err.find("Hx (channel 3): sensor serial differs"), std::string::npos) << swapped.err;
+
+  Bytes other = ReadFile(dir_->path() + "/box101.CLB");
+  other[8] = 0x09;  // "SNUM" 777
+  other[9] = 0x03;
+  WriteFile(dir_->path() + "/box777.CLB", other);
+  ExpectError("response " + base_ + " --stream 3 --freq 1 --box " + dir_->path() + "/box777" + Sensors(), "box777.CLB",
+              "--force-box");
+  const Result forced =
+      Run("response " + base_ + " --stream 3 --freq 1 --force-box --box " + dir_->path() + "/box777" + Sensors());
+  EXPECT_EQ(forced.exit_code, 0) << forced.err;
+  EXPECT_NE(forced.err.find("calibration of another box"), std::string::npos) << forced.err;
 }
 
 TEST_F(OlmtsTool, DemoRecoversTheInjectedTonesWithinOnePercent) {
@@ -334,7 +410,10 @@ TEST_F(OlmtsTool, DemoRecoversTheInjectedTonesWithinOnePercent) {
     EXPECT_LT(std::abs(error), 1.0) << line;
     ++rows;
   }
-  EXPECT_EQ(rows, 10);  // two tones per component below the stream's Nyquist frequency
+  // Two tones per component below the stream's Nyquist frequency, from the
+  // spectrum and again from the deconvolved time series.
+  EXPECT_EQ(rows, 20);
+  EXPECT_NE(r.out.find("in deconvolved units"), std::string::npos);
   EXPECT_NE(r.out.find("across midnight"), std::string::npos);
 }
 

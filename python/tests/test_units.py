@@ -110,3 +110,53 @@ def test_chain_responses_mark_extrapolation(rec, cals):
     for stage in ("sensor", "box", "digitiser"):
         product *= chain.response([1.0], stage)[0][0]
     assert np.allclose(total[0], product, rtol=1e-14, atol=0)
+
+
+def test_tool_and_python_agree_number_for_number(rec, cals, sample):
+    """One meaning of "box" (without the delay's phase) in both clients."""
+    import json
+    import os
+    import subprocess
+    from conftest import BUILD
+    box, sensors = cals
+    freqs = [0.02, 0.5, 1.0, 7.3, 40.0]
+    args = [os.path.join(BUILD, "tools", "olmts"), "response", "--json", sample["base"], "--stream", "3",
+            "--box", sample["box_calibration"]]
+    for path in sample["sensor_calibrations"]:
+        args += ["--sensor", path]
+    for f in freqs:
+        args += ["--freq", repr(f)]
+    tool = json.loads(subprocess.run(args, check=True, capture_output=True, text=True).stdout)
+    stages = olmtsfil.response_stages(rec, 3, freqs, box=box, sensor=sensors)
+    for i, at in enumerate(tool["responses"]):
+        for c, ch in enumerate(at["channels"]):
+            for name in ("sensor", "box", "total"):
+                assert complex(ch[name]["re"], ch[name]["im"]) == getattr(stages, name)[i, c], (name, c, freqs[i])
+            library = olmtsfil.box_response(box, rec, 3, [freqs[i]]).values[0, c]
+            assert complex(ch["box_with_delay"]["re"], ch["box_with_delay"]["im"]) == library
+    assert tool["delay_s"] == stages.delay.seconds
+
+
+def test_tool_scans_give_the_same_field_as_python(rec, cals, sample):
+    import os
+    import subprocess
+    from conftest import BUILD
+    box, sensors = cals
+    args = [os.path.join(BUILD, "tools", "olmts"), "scans", sample["base"], "--stream", "3", "--concat",
+            "--units", "deconvolved", "--box", sample["box_calibration"]]
+    for path in sample["sensor_calibrations"]:
+        args += ["--sensor", path]
+    text = subprocess.run(args, check=True, capture_output=True, text=True).stdout.splitlines()
+    comments = [line for line in text if line.startswith("#")]
+    assert "# columns: time=UTC, Ex=mV/km, Ey=mV/km, Hx=nT, Hy=nT, Hz=nT" in comments
+    rows = [line.split(",") for line in text if line and not line.startswith(("#", "time"))]
+    tool = np.array([[float(v) for v in row[1:]] for row in rows])
+    python = rec.read(None, stream=3, units="deconvolved", box=box, sensor=sensors)
+    assert tool.shape == python.data.shape
+    scale = np.abs(python.data).max(axis=0)
+    assert np.all(np.abs(tool - python.data) <= 1e-9 * scale)
+    # The tool's time column is the field's: the stamp minus the delay.
+    times = python.times() - np.timedelta64(int(round(python.delay * 1e9)), "ns")
+    first, last = np.datetime64(rows[0][0]), np.datetime64(rows[-1][0])
+    assert abs((first - times[0]) / np.timedelta64(1, "us")) <= 1
+    assert abs((last - times[-1]) / np.timedelta64(1, "us")) <= 1

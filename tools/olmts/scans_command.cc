@@ -8,6 +8,7 @@
 #include "olmts/commands.h"
 #include "olmts/output.h"
 #include "olmts/progress.h"
+#include "olmts/scan_units.h"
 #include "olmts/stream_walk.h"
 #include "olmts/tool.h"
 
@@ -27,6 +28,7 @@ struct ScansOptions {
   std::optional<double> duration_s;
   bool concat = false;
   bool binary = false;
+  UnitsOptions units;
 };
 
 void RunScans(const ScansOptions& options) {
@@ -64,14 +66,26 @@ void RunScans(const ScansOptions& options) {
 #if defined(_WIN32)
   if (options.binary) _setmode(_fileno(stdout), _O_BINARY);
 #endif
+  std::string line;
+  ScanUnits units(recording, stream, channels, options.units,
+                  [&options, &line, channels](int64_t seconds, double fraction, const double* v) {
+                    if (options.binary) {
+                      std::fwrite(v, sizeof(double), static_cast<std::size_t>(channels), stdout);
+                      return;
+                    }
+                    line = FormatTime(seconds, fraction, 6);
+                    for (int c = 0; c < channels; ++c) line += ',' + Number(v[c]);
+                    line += '\n';
+                    std::fwrite(line.data(), 1, line.size(), stdout);
+                  });
   if (!options.binary) {
+    units.Describe(std::cout, ChannelNames(h, channels));
     std::cout << "time";
     for (const std::string& name : ChannelNames(h, channels)) std::cout << ',' << name;
     std::cout << '\n';
   }
   Progress progress(wanted);
   std::vector<double> values(static_cast<std::size_t>(channels));
-  std::string line;
   long long written = 0, index = 0, remaining = 0;
   int64_t record_start = 0;
   double rate = 0;
@@ -89,18 +103,15 @@ void RunScans(const ScansOptions& options) {
     const double offset = rate > 0 ? static_cast<double>(index) / rate : 0;
     ++index;
     --remaining;
-    if (start_s && static_cast<double>(record_start) - *start_s + offset < -1e-9) continue;
-    if (options.binary) {
-      std::fwrite(values.data(), sizeof(double), values.size(), stdout);
-    } else {
-      line = FormatTime(record_start, offset, 6);
-      for (double v : values) line += ',' + Number(v);
-      line += '\n';
-      std::fwrite(line.data(), 1, line.size(), stdout);
+    if (!start_s || static_cast<double>(record_start) - *start_s + offset >= -1e-9) {
+      units.Push(record_start, offset, values.data());
+      ++written;
+      progress.Update(written);
     }
-    ++written;
-    progress.Update(written);
+    // A conversion to the field runs over one contiguous run of records.
+    if (flag == -1 && units.field() && GapHT(h, stream) != OLMTS_OK) units.EndRun();
   }
+  units.EndRun();
   std::fflush(stdout);
   if (std::ferror(stdout)) throw ToolError("cannot write the scans");
   if (status != OLMTS_OK && status != OLMTS_END_OF_DATA)
@@ -123,6 +134,7 @@ void AddScansCommand(CLI::App& app) {
   command->add_option("--duration", options->duration_s, "seconds of data")->check(kFiniteNonNegative)->excludes(count);
   command->add_flag("--concat", options->concat, "continue into the next files of the stream's set");
   command->add_flag("--binary", options->binary, "raw little-endian doubles, one per channel and scan, no time");
+  AddUnitsOptions(command, &options->units);
   command->callback([options] { RunScans(*options); });
 }
 

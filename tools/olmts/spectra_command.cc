@@ -1,10 +1,14 @@
 // `spectra`: the spectral coefficients of stream 0 with window, level and
 // frequency.
+#include <complex>
 #include <iostream>
+#include <map>
+#include <memory>
 
 #include "olmts/cli.h"
 #include "olmts/commands.h"
 #include "olmts/output.h"
+#include "olmts/scan_units.h"
 #include "olmts/tool.h"
 
 namespace olmts {
@@ -13,7 +17,24 @@ namespace {
 struct SpectraOptions {
   std::string base;
   std::optional<long long> count;
+  UnitsOptions units;
+  int response_stream = 0;  // 0: the time-series stream of the spectral stream's rate
 };
+
+// The stream whose chain calibrates the spectral records: the time-series
+// stream the recorder ran at the spectral stream's rate.
+int ResponseStream(const Recording& recording, int asked) {
+  if (asked != 0) return asked;
+  double spectral = 0;
+  if (GetSampleRateHzHT(recording.get(), 0, &spectral) == OLMTS_OK && spectral > 0)
+    for (int k = 1; k <= 5; ++k) {
+      double rate = 0;
+      if (GetSampleRateHzHT(recording.get(), k, &rate) == OLMTS_OK && rate == spectral) return k;
+    }
+  throw ToolError(recording.base() +
+                  ".TBL: no time-series stream runs at the spectral stream's rate; name the one "
+                  "whose response applies with --response-stream");
+}
 
 void RunSpectra(const SpectraOptions& options) {
   Recording recording(options.base);
@@ -22,6 +43,50 @@ void RunSpectra(const SpectraOptions& options) {
   const int channels = TagInt(h, 0, 1, "NCHN").value_or(0);
   if (channels <= 0 || channels > 12)
     throw ToolError(recording.Where(0) + ": " + std::to_string(channels) + " channels per scan cannot be read");
+  // Calibrated coefficients: each divided by its channel's response at the
+  // coefficient's frequency (deconvolved) or by the passband gain (nominal).
+  std::unique_ptr<InstrumentResponse> instrument;
+  const std::string& units = options.units.units;
+  if (units == "nominal" || units == "deconvolved") {
+    if (options.units.box.empty()) throw ToolError("--units " + units + " needs the box calibration (--box)");
+    const int stream = ResponseStream(recording, options.response_stream);
+    instrument = std::make_unique<InstrumentResponse>(recording, stream, options.units.box, options.units.sensors,
+                                                      options.units.chain);
+    for (const std::string& w : instrument->Warnings()) std::cerr << "olmts: warning: " << w << '\n';
+    if (instrument->channels() != channels)
+      throw ToolError(recording.Where(0) + ": the records hold " + std::to_string(channels) +
+                      " channels, the table names " + std::to_string(instrument->channels()));
+    std::cout << "# units: " << units << " (coefficients divided by the chain of stream " << stream
+              << "; phases refer to the field at the window's time minus the delay of "
+              << Number(instrument->DelaySeconds()) << " s)\n# columns:";
+    for (int c = 0; c < channels; ++c)
+      std::cout << (c ? ", " : " ") << ChannelNames(h, channels)[static_cast<std::size_t>(c)] << '='
+                << instrument->ChannelUnits(c);
+    std::cout << '\n';
+  } else if (units == "counts") {
+    std::cout << "# units: counts\n";
+  } else if (!options.units.box.empty() || !options.units.sensors.empty()) {
+    throw ToolError("--box and --sensor serve --units nominal or deconvolved only");
+  }
+  std::map<int32_t, std::vector<std::complex<double>>> per_fraction;  // field per fraction, by frequency index
+  const auto scale = [&](int32_t index, double f) -> const std::vector<std::complex<double>>& {
+    auto it = per_fraction.find(index);
+    if (it != per_fraction.end()) return it->second;
+    std::vector<std::complex<double>> k(static_cast<std::size_t>(channels), 1.0);
+    for (int c = 0; c < channels; ++c) {
+      OlmtsStageInfo total{};
+      Check(olmts_chain_stage_info(instrument->chain(), c + 1, OLMTS_STAGE_TOTAL, &total), "chain");
+      Complex r{};
+      if (units == "nominal") {
+        r = {total.gain, 0.0};
+      } else {
+        Check(olmts_chain_stage_response(instrument->chain(), c + 1, OLMTS_STAGE_TOTAL, f, &r, nullptr),
+              instrument->box_path() + ": response at " + Number(f) + " Hz");
+      }
+      k[static_cast<std::size_t>(c)] = 8388608.0 / std::complex<double>(r.re, r.im);
+    }
+    return per_fraction.emplace(index, std::move(k)).first->second;
+  };
   std::cout << "window,level,index,frequency_hz";
   for (const std::string& name : ChannelNames(h, channels)) std::cout << ',' << name << "_re," << name << "_im";
   std::cout << '\n';
@@ -32,8 +97,18 @@ void RunSpectra(const SpectraOptions& options) {
     int32_t flag = 0, window = 0, level = 0, index = 0;
     status = ReadDftScanHT(h, &flag, &window, &level, &index, values.data());
     if (status != OLMTS_OK) break;
-    std::cout << window << ',' << level << ',' << index << ',' << Number(GetDftFreqHT(h, index));
-    for (double v : values) std::cout << ',' << Number(v);
+    const double f = GetDftFreqHT(h, index);
+    std::cout << window << ',' << level << ',' << index << ',' << Number(f);
+    if (instrument) {
+      const std::vector<std::complex<double>>& k = scale(index, f);
+      for (int c = 0; c < channels; ++c) {
+        const std::size_t i = static_cast<std::size_t>(c);
+        const std::complex<double> v = std::complex<double>(values[2 * i], values[2 * i + 1]) * k[i];
+        std::cout << ',' << Number(v.real()) << ',' << Number(v.imag());
+      }
+    } else {
+      for (double v : values) std::cout << ',' << Number(units == "counts" ? v * 8388608.0 : v);
+    }
     std::cout << '\n';
     ++written;
   }
@@ -48,6 +123,12 @@ void AddSpectraCommand(CLI::App& app) {
   CLI::App* command = app.add_subcommand("spectra", "spectral coefficients with window, level and frequency");
   AddBase(command, &options->base);
   AddCount(command, &options->count, "coefficients");
+  AddUnitsOptions(command, &options->units);
+  command
+      ->add_option("--response-stream", options->response_stream,
+                   "time-series stream whose chain calibrates the coefficients (default: the one at the spectral "
+                   "stream's rate)")
+      ->check(CLI::Range(1, 5));
   command->callback([options] { RunSpectra(*options); });
 }
 
