@@ -20,7 +20,7 @@ LD_LIBRARY_PATH="$(dirname "$libdir"):${LD_LIBRARY_PATH:-}" "$prefix/consumer-pc
 
 # Only the C exports leave the shared object: the HT family and the extensions
 # listed here (each declared in the header's extension section).
-extensions="olmts_gap_scans olmts_record_rate_hz
+extensions="olmts_gap_scans olmts_record_rate_hz olmts_stream_file
   olmts_chain_open olmts_chain_close olmts_chain_channels olmts_chain_channel olmts_chain_stage_count
   olmts_chain_stage_info olmts_chain_stage_response olmts_chain_delay olmts_chain_sample_rate
   olmts_converter_open olmts_converter_close olmts_converter_push olmts_converter_finish

@@ -48,7 +48,7 @@ declare -A arg_bytes=(
   [CalOpenHT]=8 [CalCloseHT]=4 [ReadCalPrmHT]=16 [CalcBoxNomGainHT]=8 [CalcSensorNomGainHT]=8
   [CalcSensorRespHT]=24 [CalcBoxRespHT]=28 [GetAcqDelayHT]=12
   # Extensions (olmts_*): fixed by their prototypes when they were added.
-  [olmts_gap_scans]=20 [olmts_record_rate_hz]=16
+  [olmts_gap_scans]=20 [olmts_record_rate_hz]=16 [olmts_stream_file]=20
   [olmts_chain_open]=36 [olmts_chain_close]=4 [olmts_chain_channels]=8 [olmts_chain_channel]=16
   [olmts_chain_stage_count]=12 [olmts_chain_stage_info]=16 [olmts_chain_stage_response]=28
   [olmts_chain_delay]=12 [olmts_chain_sample_rate]=8 [olmts_converter_open]=16 [olmts_converter_close]=4

@@ -279,14 +279,17 @@ class Converter(HandleOwner):
         self.band = (lo.value, hi.value) if units == "deconvolved" else None
         self.block = n.value
 
-    def convert(self, fractions):
-        """One contiguous run of scans (n x channels) converted whole."""
+    def convert(self, fractions, in_place=False):
+        """One contiguous run of scans (n x channels) converted whole. With
+        ``in_place`` the result overwrites ``fractions`` (a C-contiguous float64
+        array): the converter hands out a scan only after it has taken it in,
+        so no second array of the run's size is needed."""
         data = np.ascontiguousarray(fractions, dtype=np.float64)
         channels = len(self.chain.channels)
         if data.ndim != 2 or data.shape[1] != channels:
             raise ValueError("scans of %d channels expected, got shape %r" % (channels, data.shape))
         library = _lib()
-        out = np.empty_like(data)
+        out = data if in_place and data is fractions else np.empty_like(data)
         got, n = 0, ctypes.c_int32()
         step = 1 << 16
         for i in range(0, len(data), step):
@@ -325,9 +328,9 @@ def read(stream, n_scans=None, units="fraction", box=None, sensor=None, sensor_c
     chain = Chain(stream._recording, stream.number, box, sensor, sensor_channels, require_sensors, force_box,
                   gain_frequency)
     with chain.converter(units, fmin, fmax, block) as converter:
-        field = converter.convert(scans.data) if len(scans.data) else scans.data.copy()
+        if len(scans.data):
+            converter.convert(scans.data, in_place=True)
         band = converter.band
-    scans.data[...] = field
     scans.units = chain.units
     scans.delay = chain.delay_seconds
     scans.chain = chain

@@ -54,6 +54,10 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     std::cout.flush();
     const std::string command = CommandName(app);
+    if (command.empty() && argc > 1 && argv[1][0] != '-') {
+      std::fprintf(stderr, "olmts: unknown command '%s'\nRun 'olmts --help' for the commands.\n", argv[1]);
+      return olmts::kExitError;
+    }
     std::fprintf(stderr, "olmts: %s%s\nRun 'olmts %s--help' for usage.\n",
                  command.empty() ? "" : (command + ": ").c_str(), e.what(),
                  command.empty() ? "" : (command + " ").c_str());

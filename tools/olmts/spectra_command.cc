@@ -1,14 +1,16 @@
-// `spectra`: the spectral coefficients of stream 0 with window, level and
-// frequency.
+// `spectra`: the spectral coefficients of stream 0 with their record's time,
+// window, level and frequency.
 #include <complex>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include "olmts/cli.h"
 #include "olmts/commands.h"
 #include "olmts/output.h"
 #include "olmts/scan_units.h"
+#include "olmts/stream_walk.h"
 #include "olmts/tool.h"
 
 namespace olmts {
@@ -16,7 +18,9 @@ namespace {
 
 struct SpectraOptions {
   std::string base;
+  std::optional<std::string> start;
   std::optional<long long> count;
+  bool json = false;
   UnitsOptions units;
   int response_stream = 0;  // 0: the time-series stream of the spectral stream's rate
 };
@@ -38,11 +42,26 @@ int ResponseStream(const Recording& recording, int asked) {
 
 void RunSpectra(const SpectraOptions& options) {
   Recording recording(options.base);
-  recording.RequireStream(0);
+  StreamWalk walk(recording, 0, false);
   TsHandle* h = recording.get();
   const int channels = TagInt(h, 0, 1, "NCHN").value_or(0);
   if (channels <= 0 || channels > 12)
     throw ToolError(recording.Where(0) + ": " + std::to_string(channels) + " channels per scan cannot be read");
+  if (options.start) {
+    const TimeStamp start = ParseTime(*options.start);
+    const int32_t status = SeekHT(h, 0, start, 0);
+    if (status == OLMTS_END_OF_DATA)
+      throw ToolError(recording.Where(0) + ": no spectral record at or after " + FormatTime(start) + ": " +
+                      DescribeStatus(status));
+    if (status == OLMTS_SEEK_LATER)
+      if (const auto next = TagTime(h, 0, 1))
+        std::cerr << "olmts: " << recording.Where(0) << ": no record at " << FormatTime(start)
+                  << "; starting with the next one, at " << FormatTime(*next) << '\n';
+    if (status != OLMTS_OK && status != OLMTS_SEEK_LATER)
+      Check(status, recording.Where(0) + ": seeking " + FormatTime(start));
+  }
+  // The units lines are comments of the CSV; JSON carries the units as a field.
+  std::ostringstream units_lines;
   // Calibrated coefficients: each divided by its channel's response at the
   // coefficient's frequency (deconvolved) or by the passband gain (nominal).
   std::unique_ptr<InstrumentResponse> instrument;
@@ -56,15 +75,15 @@ void RunSpectra(const SpectraOptions& options) {
     if (instrument->channels() != channels)
       throw ToolError(recording.Where(0) + ": the records hold " + std::to_string(channels) +
                       " channels, the table names " + std::to_string(instrument->channels()));
-    std::cout << "# units: " << units << " (coefficients divided by the chain of stream " << stream
-              << "; phases refer to the field at the window's time minus the delay of "
-              << Number(instrument->DelaySeconds()) << " s)\n# columns:";
+    units_lines << "# units: " << units << " (coefficients divided by the chain of stream " << stream
+                << "; phases refer to the field at the window's time minus the delay of "
+                << Number(instrument->DelaySeconds()) << " s)\n# columns:";
     for (int c = 0; c < channels; ++c)
-      std::cout << (c ? ", " : " ") << ChannelNames(h, channels)[static_cast<std::size_t>(c)] << '='
-                << instrument->ChannelUnits(c);
-    std::cout << '\n';
+      units_lines << (c ? ", " : " ") << ChannelNames(h, channels)[static_cast<std::size_t>(c)] << '='
+                  << instrument->ChannelUnits(c);
+    units_lines << '\n';
   } else if (units == "counts") {
-    std::cout << "# units: counts\n";
+    units_lines << "# units: counts\n";
   } else if (!options.units.box.empty() || !options.units.sensors.empty()) {
     throw ToolError("--box and --sensor serve --units nominal or deconvolved only");
   }
@@ -87,42 +106,74 @@ void RunSpectra(const SpectraOptions& options) {
     }
     return per_fraction.emplace(index, std::move(k)).first->second;
   };
-  std::cout << "window,level,index,frequency_hz";
-  for (const std::string& name : ChannelNames(h, channels)) std::cout << ',' << name << "_re," << name << "_im";
-  std::cout << '\n';
+  const std::vector<std::string> names = ChannelNames(h, channels);
+  if (!options.json) {
+    std::cout << units_lines.str() << "record_time,window,level,index,frequency_hz";
+    for (const std::string& name : names) std::cout << ',' << name << "_re," << name << "_im";
+    std::cout << '\n';
+  }
+  Json rows = Json::array();
   std::vector<double> values(2 * static_cast<std::size_t>(channels));
+  std::vector<double> out(values.size());
   long long written = 0;
+  bool opens_record = true;
+  std::string record_time;
   int32_t status = OLMTS_OK;
   while (!options.count || written < *options.count) {
     int32_t flag = 0, window = 0, level = 0, index = 0;
+    if (opens_record) walk.BeforeRecord();
     status = ReadDftScanHT(h, &flag, &window, &level, &index, values.data());
     if (status != OLMTS_OK) break;
+    if (opens_record) {
+      walk.Consumed();
+      const auto utc = TagTime(h, 0, 0);
+      record_time = utc ? FormatTime(*utc) : "";
+    }
+    opens_record = flag == -1;  // the last coefficient of its record
     const double f = GetDftFreqHT(h, index);
-    std::cout << window << ',' << level << ',' << index << ',' << Number(f);
     if (instrument) {
       const std::vector<std::complex<double>>& k = scale(index, f);
-      for (int c = 0; c < channels; ++c) {
-        const std::size_t i = static_cast<std::size_t>(c);
+      for (std::size_t i = 0; i < static_cast<std::size_t>(channels); ++i) {
         const std::complex<double> v = std::complex<double>(values[2 * i], values[2 * i + 1]) * k[i];
-        std::cout << ',' << Number(v.real()) << ',' << Number(v.imag());
+        out[2 * i] = v.real();
+        out[2 * i + 1] = v.imag();
       }
     } else {
-      for (double v : values) std::cout << ',' << Number(units == "counts" ? v * 8388608.0 : v);
+      for (std::size_t i = 0; i < values.size(); ++i) out[i] = units == "counts" ? values[i] * 8388608.0 : values[i];
     }
-    std::cout << '\n';
+    if (options.json) {
+      Json row{
+          {"record_time", record_time}, {"window", window}, {"level", level}, {"index", index}, {"frequency_hz", f}};
+      for (std::size_t c = 0; c < static_cast<std::size_t>(channels); ++c)
+        row[names[c]] = {JsonNumber(out[2 * c]), JsonNumber(out[2 * c + 1])};
+      rows.push_back(row);
+    } else {
+      std::cout << record_time << ',' << window << ',' << level << ',' << index << ',' << Number(f);
+      for (double v : out) std::cout << ',' << Number(v);
+      std::cout << '\n';
+    }
     ++written;
   }
-  if (status != OLMTS_OK && status != OLMTS_END_OF_DATA)
-    Check(status, recording.Where(0) + ": after " + std::to_string(written) + " coefficients");
+  // A walk cut short by --count has not met the end of the stream.
+  const bool complete = status == OLMTS_OK || walk.Finish(status);
+  if (options.json)
+    std::cout << Json{{"base", recording.base()}, {"units", units},       {"channels", names},
+                      {"coefficients", rows},     {"complete", complete}, {"problems", walk.problems()}}
+                     .dump(2)
+              << '\n';
 }
 
 }  // namespace
 
 void AddSpectraCommand(CLI::App& app) {
   auto options = std::make_shared<SpectraOptions>();
-  CLI::App* command = app.add_subcommand("spectra", "spectral coefficients with window, level and frequency");
+  CLI::App* command =
+      app.add_subcommand("spectra", "spectral coefficients with their record's time, window, level and frequency");
   AddBase(command, &options->base);
+  AddStart(command, &options->start, "first spectral record");
   AddCount(command, &options->count, "coefficients");
+  AddJson(command, &options->json);
+  AddAllowErrors(command);
   AddUnitsOptions(command, &options->units);
   command
       ->add_option("--response-stream", options->response_stream,
