@@ -744,7 +744,7 @@ class ExportJob:
                 segments, blocks, total = [], [], 0
                 while True:
                     try:
-                        scans = rec.read(None, stream=k, stop_at_gap=True, dtype="int32")
+                        scans = rec.read(None, stream=k, stop_at_gap=True)
                     except OlmtsError:
                         if not self.allow_errors:
                             raise
@@ -752,7 +752,8 @@ class ExportJob:
                     if len(scans.data) == 0:
                         break
                     segments.append((np.datetime64(scans.start, "ns"), total, len(scans.data)))
-                    blocks.append(scans.data)
+                    # Fractions of full scale are counts / 2^23 exactly.
+                    blocks.append(np.rint(scans.data * 8388608.0).astype(np.int32))
                     total += len(scans.data)
                 data = np.concatenate(blocks) if blocks else np.empty((0, rec.streams[k].channel_count), np.int32)
                 if self.format == "npz":
