@@ -20,8 +20,8 @@
  * - The library never allocates memory for the caller, writes no messages and
  *   keeps no state outside the handles.
  * - One handle serves one thread at a time: reading moves the stream positions of
- *   a recording handle, and the response functions write the record cursor and
- *   model rows of a calibration handle. Different handles are independent.
+ *   a recording handle, and the response functions move the record cursor of a
+ *   calibration handle. Different handles are independent.
  * - Stream numbers are 0 (spectral records, ".TFC") and 1 ... 5 (time series).
  * - Value type codes (OLMTS_TYPE_*) are shared by ReadPrmHT, ReadCalPrmHT and
  *   ReadTagHT; only the low 8 bits of a type argument count. The out buffer needs

@@ -15,7 +15,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOLMTSFIL_BUILD_
 cmake --build "$build" -j "$jobs"
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
 
-for check in packaging sanitizers windows python fuzz; do
+for check in includes packaging sanitizers windows python fuzz; do
   script="$root/scripts/check-$check.sh"
   if [ -x "$script" ]; then
     echo "== $check"

@@ -7,12 +7,12 @@
 #include <new>
 
 #include "cal/calibration.h"
-#include "cal/nominal_gain.h"
-#include "cal/sensor_response.h"
 #include "common/status.h"
 #include "filters/acquisition_delay.h"
 #include "response/box_response.h"
+#include "response/sensor_response.h"
 #include "table/derived_parameters.h"
+#include "table/nominal_gain.h"
 #include "ts/recording.h"
 
 struct TsHandle {
@@ -92,9 +92,8 @@ OLMTS_API int32_t OLMTS_CALL ReadPrmHT(TsHandle* handle, const char* name, int32
   return ToInt(handle->recording.table().Read(name, type, out));
 }
 
-OLMTS_API int32_t OLMTS_CALL ReadPrmInfoHT(TsHandle* handle, const char* name, char* type_out,
-                                           int32_t* info_word_out, int32_t* info_byte1_out,
-                                           int32_t* info_byte2_out) {
+OLMTS_API int32_t OLMTS_CALL ReadPrmInfoHT(TsHandle* handle, const char* name, char* type_out, int32_t* info_word_out,
+                                           int32_t* info_byte1_out, int32_t* info_byte2_out) {
   if (handle == nullptr) return ToInt(Status::kNullHandle);
   if (name == nullptr) return ToInt(Status::kNoSuchName);
   const olmtsfil::TableEntry* entry = handle->recording.table().Find(name);
@@ -126,8 +125,8 @@ OLMTS_API int32_t OLMTS_CALL GetNumChnHT(TsHandle* handle, int32_t* count_out) {
 
 OLMTS_API int32_t OLMTS_CALL GetSampleRateHzHT(TsHandle* handle, int32_t stream, double* rate_hz_out) {
   double rate = 0.0;
-  Status status = handle == nullptr ? Status::kNullHandle
-                                    : olmtsfil::SampleRateHz(handle->recording.table(), stream, &rate);
+  Status status =
+      handle == nullptr ? Status::kNullHandle : olmtsfil::SampleRateHz(handle->recording.table(), stream, &rate);
   if (rate_hz_out != nullptr) *rate_hz_out = rate;
   return ToInt(status);
 }
@@ -172,8 +171,8 @@ OLMTS_API int32_t OLMTS_CALL ReadScanDblHT(TsHandle* handle, int32_t stream, int
   return status;
 }
 
-OLMTS_API int32_t OLMTS_CALL ReadTagHT(TsHandle* handle, int32_t stream, int32_t which, const char* name,
-                                       int32_t type, void* out) {
+OLMTS_API int32_t OLMTS_CALL ReadTagHT(TsHandle* handle, int32_t stream, int32_t which, const char* name, int32_t type,
+                                       void* out) {
   if (Status s = CheckStream(handle, stream); s != Status::kOk) return ToInt(s);
   if (handle->recording.stream(stream).open_status != Status::kOk) return ToInt(Status::kBadStream);
   if (name == nullptr) return ToInt(Status::kNoSuchName);
@@ -191,8 +190,7 @@ OLMTS_API int32_t OLMTS_CALL ReadDftScanHT(TsHandle* handle, int32_t* record_fla
                                            int32_t* freq_index, double* values) {
   if (handle == nullptr) return ToInt(Status::kNullHandle);
   int32_t flag = 0;
-  int32_t status =
-      Guarded([&] { return handle->recording.ReadDftScan(&flag, window, level, freq_index, values); });
+  int32_t status = Guarded([&] { return handle->recording.ReadDftScan(&flag, window, level, freq_index, values); });
   if (record_flag != nullptr) *record_flag = flag;
   return status;
 }
@@ -238,8 +236,7 @@ OLMTS_API int32_t OLMTS_CALL CalcBoxNomGainHT(TsHandle* handle, double* gains) {
 
 OLMTS_API int32_t OLMTS_CALL CalcSensorNomGainHT(TsHandle* handle, double* gains) {
   olmtsfil::ChannelGains computed{};
-  Status status =
-      olmtsfil::SensorNominalGains(handle == nullptr ? nullptr : &handle->recording.table(), computed);
+  Status status = olmtsfil::SensorNominalGains(handle == nullptr ? nullptr : &handle->recording.table(), computed);
   if (gains != nullptr) std::memcpy(gains, computed.data(), sizeof computed);
   return ToInt(status);
 }
@@ -247,8 +244,8 @@ OLMTS_API int32_t OLMTS_CALL CalcSensorNomGainHT(TsHandle* handle, double* gains
 OLMTS_API int32_t OLMTS_CALL CalcSensorRespHT(CalHandle* cal, TsHandle* ts, double freq_hz, Complex* resp,
                                               double* resp_aux) {
   if (cal == nullptr) return ToInt(Status::kNullCalHandle);
-  return ToInt(olmtsfil::CalcSensorResponse(&cal->calibration, ts == nullptr ? nullptr : &ts->recording.table(),
-                                            freq_hz, resp, resp_aux));
+  return ToInt(olmtsfil::CalcSensorResp(&cal->calibration, ts == nullptr ? nullptr : &ts->recording.table(), freq_hz,
+                                        resp, resp_aux));
 }
 
 OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t stream, double freq_hz, Complex* resp,

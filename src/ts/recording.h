@@ -17,16 +17,16 @@
 namespace olmtsfil {
 
 struct StreamState {
-  InputFile file;            // the file of the stream's set being read
-  std::string first_path;    // first file of the set (empty: no file)
-  std::string current_path;  // file now open
-  int32_t files_after_first = 0;  // how far current_path lies along the set
+  InputFile file;                           // the file of the stream's set being read
+  std::string first_path;                   // first file of the set (empty: no file)
+  std::string current_path;                 // file now open
+  int32_t files_after_first = 0;            // how far current_path lies along the set
   Status open_status = Status::kBadStream;  // kOk when the stream is usable
-  Tag first_tag;             // reference for agreement and buffer sizes
+  Tag first_tag;                            // reference for agreement and buffer sizes
   Status last_status = Status::kEndOfData;
-  Tag last_tag;              // record consumed last
+  Tag last_tag;  // record consumed last
   Status next_status = Status::kEndOfData;
-  Tag next_tag;              // next record, its data block next in the file
+  Tag next_tag;  // next record, its data block next in the file
 
   // Scan reading: the data block most recently read by it, handed out scan by scan.
   std::unique_ptr<uint8_t[]> record_buffer;
@@ -49,7 +49,6 @@ struct DftLayout {
 class Recording {
  public:
   static constexpr int kStreams = 6;
-  static constexpr std::size_t kMaxBaseName = 256;
 
   // Loads the table and opens the first file of each stream. On failure the
   // internal reason is returned and the object should be discarded.
