@@ -147,18 +147,27 @@ OLMTS_API int32_t OLMTS_CALL SeekHT(TsHandle* handle, int32_t stream, TimeStamp 
 OLMTS_API int32_t OLMTS_CALL GapHT(TsHandle* handle, int32_t stream);
 OLMTS_API int32_t OLMTS_CALL SkipRecHT(TsHandle* handle, int32_t stream);
 OLMTS_API int32_t OLMTS_CALL ReadRecHT(TsHandle* handle, int32_t stream, int32_t buffer_size, void* buffer);
-/* scan receives NCHN x LSMP bytes of the stream's first tag. */
+/* Scan reading. *record_flag tells where the scan lies in its record: 1 the
+ * first scan of a record, -1 the last one (also the only scan of a one-scan
+ * record), 0 any other scan and on failure.
+ * ReadScanHT: scan receives NCHN x LSMP bytes of the stream's first tag. */
 OLMTS_API int32_t OLMTS_CALL ReadScanHT(TsHandle* handle, int32_t stream, int32_t* record_flag, void* scan);
 /* values receives NCHN doubles, fractions of full scale. */
 OLMTS_API int32_t OLMTS_CALL ReadScanDblHT(TsHandle* handle, int32_t stream, int32_t* record_flag, double* values);
-/* which: 0 the tag of the record consumed last, otherwise the tag of the next one. */
+/* which: 0 the tag of the record consumed last, otherwise the tag of the next one.
+ * Field names (any ASCII case), all type OLMTS_TYPE_INT32 (zero-extended) except
+ * "UTC" (OLMTS_TYPE_TIMESTAMP): "UTC", "SNUM", "SCNT", "NCHN", "LTAG", "STAT",
+ * "SATC", "LSMP", "RATE", "RUNT", "CLST" (tags of 32 bytes or more), "TERR",
+ * "SBREC", "WINDX", "WISCN", "LEVTP", "LEVAL", "NFRQT", "NFRQD", "NFREQ". */
 OLMTS_API int32_t OLMTS_CALL ReadTagHT(TsHandle* handle, int32_t stream, int32_t which, const char* name,
                                        int32_t type, void* out);
 
 /* ---- Spectral records (stream 0) ------------------------------------------- */
 OLMTS_API double OLMTS_CALL GetDftFreqHT(TsHandle* handle, int32_t freq_index);
 /* values receives 2 x NCHN doubles: real and imaginary part per channel.
- * window, level and freq_index may be NULL. */
+ * window, level and freq_index may be NULL. *record_flag: 1 and -1 as for
+ * ReadScanHT; within a record, 2 the first and -2 the last coefficient of a
+ * level's group; 0 otherwise. */
 OLMTS_API int32_t OLMTS_CALL ReadDftScanHT(TsHandle* handle, int32_t* record_flag, int32_t* window,
                                            int32_t* level, int32_t* freq_index, double* values);
 
@@ -180,6 +189,155 @@ OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t
                                            Complex* resp, double* resp_aux);
 /* delay in samples at the stream's sample rate. */
 OLMTS_API int32_t OLMTS_CALL GetAcqDelayHT(TsHandle* handle, int32_t stream, double* delay);
+
+/* ---- Extensions ---------------------------------------------------------------
+ * Functions of this library beyond the HT family, named olmts_*. They follow the
+ * conventions above (status returns, caller-supplied outputs, no allocation) and
+ * the same calling convention. */
+
+/* Gap test: the numbers GapHT compares for the last consumed record of a stream
+ * and the next one. expected_scans: the scans that fit between the two record
+ * times at the next record's rate, rounded to the nearest whole scan;
+ * record_scans: the scan count of the last record; rate_hz: that rate in samples
+ * per second as the gap test counts it (RATE per second when RUNT is 0, per
+ * minute for any other RUNT). GapHT reports a gap exactly when the two counts
+ * differ; expected_scans - record_scans is the number of missing scans (negative
+ * for records that overlap). Null out-pointers are skipped.
+ * Returns OLMTS_OK; OLMTS_GAP when either record is not available (nothing
+ * consumed yet, or no next record), with nothing written; OLMTS_NULL_HANDLE;
+ * OLMTS_BAD_STREAM. */
+OLMTS_API int32_t OLMTS_CALL olmts_gap_scans(TsHandle* handle, int32_t stream, int64_t* expected_scans,
+                                             int64_t* record_scans, double* rate_hz);
+/* The rate in samples per second of a held record tag as the gap test counts it:
+ * which 0 the last consumed record, any other value the next one (as ReadTagHT).
+ * Returns OLMTS_OK, that tag's pending status (OLMTS_END_OF_DATA when no record
+ * was consumed yet or none follows, a read status), OLMTS_NULL_HANDLE or
+ * OLMTS_BAD_STREAM (and OLMTS_NULL_HANDLE for a null rate_hz); rate_hz is written
+ * only on OLMTS_OK. */
+OLMTS_API int32_t OLMTS_CALL olmts_record_rate_hz(TsHandle* handle, int32_t stream, int32_t which, double* rate_hz);
+
+/* ---- Extensions: physical units -------------------------------------------
+ * Not part of the HT family: functions named olmts_*, built on the exports
+ * above. docs/units.md defines the chain, its units and its phase convention.
+ *
+ * A chain describes, per channel of a recording and one time-series stream, the
+ * stages that lead from the physical quantity to the recorded counts (the FDSN
+ * direction):
+ *   electric: "dipole"  mV/km -> V  (dipole length from the table x 1e-6)
+ *             "box"     V -> V      (analog front end x digital filters)
+ *             "digitiser" V -> counts (2^23 / full-scale voltage "FSCV")
+ *   magnetic: "sensor"  nT -> V     (sensor calibration, or the table's nominal
+ *                                    value, flagged OLMTS_STAGE_TABLE_NOMINAL)
+ *             "box", "digitiser"    as above
+ * Responses use the e^{+j 2 pi f t} convention: a field A cos(2 pi f t + p)
+ * is recorded as |H| A cos(2 pi f t + p + arg H). The box stage holds no linear
+ * phase of the acquisition delay: the delay is a time shift of its own
+ * (olmts_chain_delay), applied once to sample times. CalcBoxRespHT's value,
+ * which includes that phase, is H_box x exp(-j 2 pi f delay_s).
+ *
+ * Enumerate: olmts_chain_channels, then per channel 1 ... n olmts_chain_stage_count
+ * and olmts_chain_stage_info / olmts_chain_stage_response for stage 0 ... count-1
+ * in FDSN order; stage OLMTS_STAGE_TOTAL (-1) is the whole chain (physical
+ * units -> counts). Channels are numbered from 1 like the table's "CH.." values.
+ * Handles of chains and converters are independent of each other but use the
+ * TsHandle and CalHandles they were made from: keep those open while using
+ * them, and use them from one thread at a time together with those handles. */
+
+#define OLMTS_SENSOR_REQUIRED 1301     /* a magnetic channel has no sensor calibration (required) */
+#define OLMTS_BOX_SERIAL_MISMATCH 1302 /* box calibration "SNUM" differs from the records' "SNUM" */
+#define OLMTS_BAD_ARGUMENT 1303        /* NULL out-pointer, channel or stage out of range, bad option */
+#define OLMTS_NOT_AVAILABLE 1304       /* this build has no FFT: deconvolution not available */
+
+/* olmts_chain_open options (bit flags) */
+#define OLMTS_CHAIN_REQUIRE_SENSORS 0x1 /* refuse a magnetic channel without sensor calibration */
+#define OLMTS_CHAIN_FORCE_BOX 0x2       /* accept a box calibration of another box (flagged) */
+
+/* Stage kinds */
+#define OLMTS_STAGE_DIPOLE 1
+#define OLMTS_STAGE_SENSOR 2
+#define OLMTS_STAGE_BOX 3
+#define OLMTS_STAGE_DIGITISER 4
+#define OLMTS_STAGE_TOTAL (-1) /* stage index of the whole chain */
+
+/* Stage flags */
+#define OLMTS_STAGE_TABLE_NOMINAL 0x1   /* the value is the table's nominal one, no calibration */
+#define OLMTS_STAGE_SERIAL_MISMATCH 0x2 /* the calibration's serial differs from the table's */
+#define OLMTS_STAGE_UNUSABLE 0x4        /* no value can be formed (e.g. dipole length 0) */
+#define OLMTS_STAGE_BOX_FORCED 0x8      /* box calibration of another box, used as forced */
+#define OLMTS_STAGE_ASSUMED 0x10        /* a missing table value was replaced by its default */
+
+typedef struct OlmtsChain OlmtsChain;
+typedef struct OlmtsConverter OlmtsConverter;
+
+typedef struct OlmtsStageInfo {
+  int32_t kind;              /* OLMTS_STAGE_*, 0 for the total */
+  int32_t flags;             /* OLMTS_STAGE_* flags; the total has the union of its stages' */
+  char name[24];             /* "dipole", "sensor", "box", "digitiser", "total" */
+  char input_units[16];      /* "mV/km", "nT", "V" */
+  char output_units[16];     /* "V", "counts" */
+  double gain;               /* |response| at gain_frequency_hz, output units per input unit */
+  double gain_frequency_hz;  /* the chain's one gain frequency */
+  double fmin_hz, fmax_hz;   /* frequencies the stage's calibration covers; 0, 0: any */
+  char source[96];           /* where the stage comes from, e.g. "table EXLN", "calibration SNUM 201 block 1" */
+  char serial[16];           /* the calibration's serial ("SNUM" or "HSN"), "" for table values */
+} OlmtsStageInfo;
+
+/* sensors: NULL, or 12 entries by channel number - 1 (NULL where none serves);
+ * sensor_blocks: NULL (block 0 everywhere) or 12 block indices. box is required.
+ * gain_frequency_hz <= 0 selects the default (docs/units.md). On success
+ * *chain_out receives a new chain; on failure it is left untouched. */
+OLMTS_API int32_t OLMTS_CALL olmts_chain_open(TsHandle* ts, int32_t stream, CalHandle* box,
+                                              CalHandle* const* sensors, const int32_t* sensor_blocks,
+                                              int32_t options, double gain_frequency_hz, OlmtsChain** chain_out);
+OLMTS_API void OLMTS_CALL olmts_chain_close(OlmtsChain** chain_ref);
+OLMTS_API int32_t OLMTS_CALL olmts_chain_channels(const OlmtsChain* chain, int32_t* count_out);
+/* component: "Ex" ... "Hz" (or "" for a channel no component names), units: "mV/km", "nT" or "V" */
+OLMTS_API int32_t OLMTS_CALL olmts_chain_channel(const OlmtsChain* chain, int32_t channel, char component[4],
+                                                 char units[8]);
+OLMTS_API int32_t OLMTS_CALL olmts_chain_stage_count(const OlmtsChain* chain, int32_t channel, int32_t* count_out);
+OLMTS_API int32_t OLMTS_CALL olmts_chain_stage_info(const OlmtsChain* chain, int32_t channel, int32_t stage,
+                                                    OlmtsStageInfo* info_out);
+/* Complex response of a stage (or OLMTS_STAGE_TOTAL) at freq_hz. *outside_out
+ * (may be NULL) is 1 when freq_hz lies outside the frequencies the stage's
+ * calibration covers (the value is then extrapolated by the library), else 0.
+ * Statuses of the library's response functions pass through (1229, 1232 ...). */
+OLMTS_API int32_t OLMTS_CALL olmts_chain_stage_response(OlmtsChain* chain, int32_t channel, int32_t stage,
+                                                        double freq_hz, Complex* resp_out, int32_t* outside_out);
+/* The stream's acquisition delay: a scan stamped t describes the field at t - seconds. */
+OLMTS_API int32_t OLMTS_CALL olmts_chain_delay(const OlmtsChain* chain, double* samples_out, double* seconds_out);
+OLMTS_API int32_t OLMTS_CALL olmts_chain_sample_rate(const OlmtsChain* chain, double* rate_hz_out);
+
+/* ---- Conversion to physical units ------------------------------------------
+ * OLMTS_UNITS_NOMINAL: each value / the total passband gain (scalar per channel).
+ * OLMTS_UNITS_DECONVOLVED: the whole response removed in the frequency domain,
+ * in overlapping blocks, band-limited to [fmin_hz, fmax_hz] (0: defaults). Input:
+ * scans of fractions of full scale as ReadScanDblHT gives them, one contiguous
+ * run of records; output: the field in the channel's units, at the scans' stamp
+ * times (subtract the delay for the field's time). Push scans, pull what is
+ * ready; finish at the end of the run (then the converter starts a new run). */
+#define OLMTS_UNITS_NOMINAL 1
+#define OLMTS_UNITS_DECONVOLVED 2
+
+typedef struct OlmtsConvertOptions {
+  double fmin_hz;    /* low band limit, 0: default */
+  double fmax_hz;    /* high band limit, 0: default */
+  int32_t block;     /* FFT length (power of two), 0: default */
+  int32_t reserved;
+} OlmtsConvertOptions;
+
+OLMTS_API int32_t OLMTS_CALL olmts_converter_open(OlmtsChain* chain, int32_t mode, const OlmtsConvertOptions* options,
+                                                  OlmtsConverter** converter_out);
+OLMTS_API void OLMTS_CALL olmts_converter_close(OlmtsConverter** converter_ref);
+/* values: scans x channels doubles, scan after scan. */
+OLMTS_API int32_t OLMTS_CALL olmts_converter_push(OlmtsConverter* converter, const double* values, int32_t scans);
+/* Ends the current run: every scan pushed becomes ready. */
+OLMTS_API int32_t OLMTS_CALL olmts_converter_finish(OlmtsConverter* converter);
+/* Copies up to capacity ready scans (x channels doubles) into out; *scans_out the number copied. */
+OLMTS_API int32_t OLMTS_CALL olmts_converter_pull(OlmtsConverter* converter, double* out, int32_t capacity,
+                                                  int32_t* scans_out);
+/* The band in use and the FFT block length (0 for nominal). */
+OLMTS_API int32_t OLMTS_CALL olmts_converter_band(const OlmtsConverter* converter, double* fmin_hz_out,
+                                                  double* fmax_hz_out, int32_t* block_out);
 
 /* ---- Status texts (header only, not an export) ----------------------------- */
 static inline const char* olmts_status_text(int32_t status) {
@@ -214,6 +372,10 @@ static inline const char* olmts_status_text(int32_t status) {
     case OLMTS_CHANNEL_COUNT_MISMATCH: return "channel counts of recording and calibration differ";
     case OLMTS_CAL_RECORD_COUNT: return "calibration holds no record, or more than 500";
     case OLMTS_BAD_WINDOW: return "spectral window number does not fit the level layout";
+    case OLMTS_SENSOR_REQUIRED: return "a magnetic channel has no sensor calibration";
+    case OLMTS_BOX_SERIAL_MISMATCH: return "box calibration belongs to another box";
+    case OLMTS_BAD_ARGUMENT: return "argument out of range or NULL";
+    case OLMTS_NOT_AVAILABLE: return "not available in this build";
     default: return "unknown status";
   }
 }

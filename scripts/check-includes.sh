@@ -4,12 +4,16 @@
 # or when code outside the core reaches into it where it should not:
 #   - a core layer includes only the public header, its own folder and the
 #     layers below it (ts and cal are siblings: neither includes the other);
+#   - any other folder of src/ is an extension above the exports (units/ ...):
+#     it may use every layer but c_api/, and only c_api/ (its C wrappers) and
+#     other extensions include it;
 #   - the test-data writer (testing/) computes its expectations independently,
 #     so it includes the public header and its own files only;
-#   - the tool, the benchmarks and the fuzz targets are callers of the C
-#     interface: they include no core header either;
-#   - tests may include any layer; nothing in the core includes test, tool,
-#     writer, fuzz or benchmark headers.
+#   - the benchmarks and the fuzz targets are callers of the C interface: they
+#     include no core header either;
+#   - tests and the tool (which shares the library's dated-set rule) may include
+#     any layer; nothing in the core includes test, tool, writer, fuzz or
+#     benchmark headers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -45,16 +49,24 @@ quoted_includes() {
     sed -E 's/^([^:]+):([0-9]+):[^"]*"([^"]+)".*/\1:\2:\3/'
 }
 
-# The core.
+# The core and its extensions.
 while IFS=: read -r file line target; do
   [ "$target" = "olmtsfil.h" ] && continue
   own=$(echo "$file" | cut -d/ -f2)
   to=${target%%/*}
-  if [ "$to" = "$target" ] || ! is_core_layer "$to"; then
-    fail "$file:$line includes \"$target\", which is not part of the core"
+  if [ "$to" = "$target" ] || [ ! -d "src/$to" ]; then
+    fail "$file:$line includes \"$target\", which is not part of src/"
     continue
   fi
   [ "$to" = "$own" ] && continue
+  if ! is_core_layer "$own"; then
+    [ "$to" = "c_api" ] && fail "$file:$line: extension $own/ includes c_api/ (\"$target\"); it sits above the exports"
+    continue
+  fi
+  if ! is_core_layer "$to"; then
+    [ "$own" = "c_api" ] || fail "$file:$line: $own/ includes the extension $to/ (\"$target\"), which sits above it"
+    continue
+  fi
   if [ "$(rank "$to")" -ge "$(rank "$own")" ]; then
     fail "$file:$line: $own/ includes $to/ (\"$target\"), which is not below it"
   fi
@@ -64,18 +76,18 @@ done < <(quoted_includes src)
 while IFS=: read -r file line target; do
   [ "$target" = "olmtsfil.h" ] && continue
   to=${target%%/*}
-  if [ "$to" != "$target" ] && is_core_layer "$to"; then
+  if [ "$to" != "$target" ] && [ -d "src/$to" ]; then
     fail "$file:$line includes core header \"$target\"; only the public header is theirs to use"
   fi
-done < <(quoted_includes testing tools bench fuzz python/bench)
+done < <(quoted_includes testing bench fuzz python/bench)
 
-# Tests: any layer, but only headers that exist.
+# Tests and the tool: any layer, but only headers that exist.
 while IFS=: read -r file line target; do
   to=${target%%/*}
-  if [ "$to" != "$target" ] && is_core_layer "$to" && [ ! -f "src/$target" ]; then
+  if [ "$to" != "$target" ] && [ -d "src/$to" ] && [ ! -f "src/$target" ]; then
     fail "$file:$line includes \"$target\", which is not in src/"
   fi
-done < <(quoted_includes tests)
+done < <(quoted_includes tests tools)
 
 if [ "$failures" -ne 0 ]; then
   echo "check-includes: $failures include(s) against the layer order"

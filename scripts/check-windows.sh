@@ -47,6 +47,12 @@ declare -A arg_bytes=(
   [ReadScanHT]=16 [ReadScanDblHT]=16 [ReadTagHT]=24 [GetDftFreqHT]=8 [ReadDftScanHT]=24
   [CalOpenHT]=8 [CalCloseHT]=4 [ReadCalPrmHT]=16 [CalcBoxNomGainHT]=8 [CalcSensorNomGainHT]=8
   [CalcSensorRespHT]=24 [CalcBoxRespHT]=28 [GetAcqDelayHT]=12
+  # Extensions (olmts_*): fixed by their prototypes when they were added.
+  [olmts_gap_scans]=20 [olmts_record_rate_hz]=16
+  [olmts_chain_open]=36 [olmts_chain_close]=4 [olmts_chain_channels]=8 [olmts_chain_channel]=16
+  [olmts_chain_stage_count]=12 [olmts_chain_stage_info]=16 [olmts_chain_stage_response]=28
+  [olmts_chain_delay]=12 [olmts_chain_sample_rate]=8 [olmts_converter_open]=16 [olmts_converter_close]=4
+  [olmts_converter_push]=12 [olmts_converter_finish]=4 [olmts_converter_pull]=16 [olmts_converter_band]=16
 )
 
 scripts/build-windows.sh || fail "a Windows build failed (messages above)"

@@ -23,6 +23,24 @@ int main(void) {
   if (SeekHT(NULL, 1, t, 0) != OLMTS_NULL_HANDLE) return 4;
   if (GCodePrmHT(NULL, -1, name) != OLMTS_PARAM_COUNT_BASE || name[0] != '\0') return 5;
   if (strcmp(olmts_status_text(OLMTS_END_OF_DATA), "end of data, or no record consumed yet") != 0) return 6;
+  {
+    int64_t expected = -1;
+    double rate = -1.0;
+    if (olmts_gap_scans(NULL, 1, &expected, NULL, &rate) != OLMTS_NULL_HANDLE || expected != -1) return 8;
+    if (olmts_record_rate_hz(NULL, 1, 1, &rate) != OLMTS_NULL_HANDLE || rate != -1.0) return 9;
+  }
+  {
+    OlmtsChain* chain = NULL;
+    OlmtsConverter* conv = NULL;
+    OlmtsStageInfo info;
+    OlmtsConvertOptions options = {0.0, 0.0, 0, 0};
+    if (olmts_chain_open(NULL, 3, NULL, NULL, NULL, 0, 0.0, &chain) != OLMTS_NULL_HANDLE || chain != NULL) return 20;
+    if (olmts_chain_stage_info(NULL, 1, OLMTS_STAGE_TOTAL, &info) != OLMTS_BAD_ARGUMENT) return 21;
+    if (olmts_converter_open(NULL, OLMTS_UNITS_DECONVOLVED, &options, &conv) != OLMTS_BAD_ARGUMENT) return 22;
+    olmts_chain_close(&chain);
+    olmts_converter_close(&conv);
+    if (sizeof info.name != 24 || strcmp(olmts_status_text(OLMTS_SENSOR_REQUIRED), "unknown status") == 0) return 23;
+  }
   puts("C interface usable from C99");
   return 0;
 }

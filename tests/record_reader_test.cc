@@ -133,17 +133,16 @@ TEST_F(RecordReaderTest, GapDetection) {
     int32_t expected;
   };
   const Case cases[] = {
-      {250, 0, 250, 1, OLMTS_OK},       // 250 scans at 250 per second, 1 s apart
-      {250, 0, 250, 2, OLMTS_GAP},      // a second missing
-      {250, 0, 251, 1, OLMTS_GAP},      // one scan more than the time allows
-      {15000, 1, 250, 1, OLMTS_OK},     // 15000 per minute
-      {15000, -1, 250, 1, OLMTS_OK},    // any non-zero unit counts per minute here
-      {15000, 2, 250, 1, OLMTS_OK},
-      {15000, 0, 250, 1, OLMTS_GAP},    // the same numbers per second do not join
-      {60, 1, 3, 3, OLMTS_OK},          // 1 per second: 3 scans, 3 s
-      {40, 1, 1, 2, OLMTS_OK},          // 2/3 per second: 1.33 scans round to 1
-      {40, 1, 1, 1, OLMTS_OK},          // 0.67 rounds to 1
-      {40, 1, 1, 3, OLMTS_GAP},         // 2 scans' time
+      {250, 0, 250, 1, OLMTS_OK},                                    // 250 scans at 250 per second, 1 s apart
+      {250, 0, 250, 2, OLMTS_GAP},                                   // a second missing
+      {250, 0, 251, 1, OLMTS_GAP},                                   // one scan more than the time allows
+      {15000, 1, 250, 1, OLMTS_OK},                                  // 15000 per minute
+      {15000, -1, 250, 1, OLMTS_OK},                                 // any non-zero unit counts per minute here
+      {15000, 2, 250, 1, OLMTS_OK},  {15000, 0, 250, 1, OLMTS_GAP},  // the same numbers per second do not join
+      {60, 1, 3, 3, OLMTS_OK},                                       // 1 per second: 3 scans, 3 s
+      {40, 1, 1, 2, OLMTS_OK},                                       // 2/3 per second: 1.33 scans round to 1
+      {40, 1, 1, 1, OLMTS_OK},                                       // 0.67 rounds to 1
+      {40, 1, 1, 3, OLMTS_GAP},                                      // 2 scans' time
   };
   for (const Case& c : cases) {
     TagSpec t = SmallTag();
@@ -158,11 +157,48 @@ TEST_F(RecordReaderTest, GapDetection) {
     files.Write(".TS1", file);
     ASSERT_NE(Open(), nullptr);
     EXPECT_EQ(GapHT(handle, 1), OLMTS_GAP);  // nothing consumed yet
+    int64_t expected = -7, recorded = -7;
+    double rate = -7;
+    EXPECT_EQ(olmts_gap_scans(handle, 1, &expected, &recorded, &rate), OLMTS_GAP);
+    EXPECT_EQ(expected, -7);
     ASSERT_EQ(SkipRecHT(handle, 1), OLMTS_OK);
     EXPECT_EQ(GapHT(handle, 1), c.expected) << c.rate << " " << int{c.runt} << " " << c.scnt;
+    // The counts the test compared: they differ exactly when it reports a gap.
+    ASSERT_EQ(olmts_gap_scans(handle, 1, &expected, &recorded, &rate), OLMTS_OK);
+    EXPECT_EQ(recorded, c.scnt);
+    EXPECT_EQ(expected == recorded, c.expected == OLMTS_OK);
+    EXPECT_DOUBLE_EQ(rate, c.runt == 0 ? c.rate : c.rate / 60.0);
+    double held_rate = 0;
+    ASSERT_EQ(olmts_record_rate_hz(handle, 1, 0, &held_rate), OLMTS_OK);
+    EXPECT_EQ(held_rate, rate);
     ASSERT_EQ(SkipRecHT(handle, 1), OLMTS_OK);
     EXPECT_EQ(GapHT(handle, 1), OLMTS_GAP);  // no next record
+    EXPECT_EQ(olmts_gap_scans(handle, 1, nullptr, nullptr, nullptr), OLMTS_GAP);
+    EXPECT_EQ(olmts_record_rate_hz(handle, 1, 1, &held_rate), OLMTS_END_OF_DATA);
   }
+}
+
+TEST_F(RecordReaderTest, GapCountsOfAnOverlapAndOfUnusableStreams) {
+  TagSpec t = SmallTag();
+  t.rate = 250;
+  t.scnt = 500;  // 2 s of scans, the next record 1 s later
+  Bytes file = EncodeRecord(t, {});
+  TagSpec second = t;
+  second.utc = AddSeconds(t.utc, 1);
+  Bytes rec = EncodeRecord(second, {});
+  file.insert(file.end(), rec.begin(), rec.end());
+  files.Write(".TS1", file);
+  ASSERT_NE(Open(), nullptr);
+  ASSERT_EQ(SkipRecHT(handle, 1), OLMTS_OK);
+  int64_t expected = 0, recorded = 0;
+  ASSERT_EQ(olmts_gap_scans(handle, 1, &expected, &recorded, nullptr), OLMTS_OK);
+  EXPECT_EQ(expected - recorded, -250);
+  double rate = -1;
+  EXPECT_EQ(olmts_gap_scans(handle, 2, &expected, nullptr, &rate), OLMTS_BAD_STREAM);
+  EXPECT_EQ(olmts_gap_scans(handle, 6, nullptr, nullptr, nullptr), OLMTS_BAD_STREAM);
+  EXPECT_EQ(olmts_record_rate_hz(handle, -1, 1, &rate), OLMTS_BAD_STREAM);
+  EXPECT_EQ(olmts_record_rate_hz(handle, 1, 1, nullptr), OLMTS_NULL_HANDLE);
+  EXPECT_EQ(rate, -1);
 }
 
 TEST_F(RecordReaderTest, SeekWithinAFile) {
@@ -250,8 +286,8 @@ class FileSetTest : public RecordReaderTest {
 
 TEST_F(FileSetTest, ConcatenationFollowsSequenceLettersThenDays) {
   // Year end: c30a, c30b, (no c30c, so c30d is never reached), c31a, c31b, then 101a.
-  std::vector<TimeStamp> starts = WriteSet({{12, 30, 'a', 2}, {12, 30, 'b', 1}, {12, 31, 'a', 2}, {12, 31, 'b', 1},
-                                            {1, 1, 'a', 2}});
+  std::vector<TimeStamp> starts =
+      WriteSet({{12, 30, 'a', 2}, {12, 30, 'b', 1}, {12, 31, 'a', 2}, {12, 31, 'b', 1}, {1, 1, 'a', 2}});
   WriteFile(Dir() + "/" + DatedStem("r", 12, 30, 'd') + ".TS1", EncodeStream(SmallTag(), 3));
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(SetConcatHT(handle, 1), 1);
@@ -284,8 +320,13 @@ TEST_F(FileSetTest, MonthEnds) {
   struct Case {
     int month, day, next_month, next_day;
   };
-  for (const Case& c : std::initializer_list<Case>{{1, 31, 2, 1}, {4, 30, 5, 1}, {11, 30, 12, 1}, {6, 29, 6, 30},
-                                                   {7, 30, 7, 31}, {8, 31, 9, 1}, {12, 31, 1, 1}}) {
+  for (const Case& c : std::initializer_list<Case>{{1, 31, 2, 1},
+                                                   {4, 30, 5, 1},
+                                                   {11, 30, 12, 1},
+                                                   {6, 29, 6, 30},
+                                                   {7, 30, 7, 31},
+                                                   {8, 31, 9, 1},
+                                                   {12, 31, 1, 1}}) {
     ScratchDirectory sub("month");
     files = RecordingFiles(sub.path(), "x");
     TagSpec t = SmallTag();
@@ -457,13 +498,13 @@ TEST_F(RecordReaderTest, AgreementDependsOnTheRecordKind) {
     bool agrees;
   };
   const Case cases[] = {
-      {5, [](TagSpec& t) { t.rate = 251; }, true},    // other kinds: rate free
+      {5, [](TagSpec& t) { t.rate = 251; }, true},  // other kinds: rate free
       {5, [](TagSpec& t) { t.runt = 1; }, true},
       {15, [](TagSpec& t) { t.rate = 251; }, false},
       {15, [](TagSpec& t) { t.leval = 4; }, false},
       {15, [](TagSpec& t) { t.levtp = 1; }, false},
       {15, [](TagSpec& t) { t.nfrqd = 3; }, false},
-      {15, [](TagSpec& t) { t.nfrqt = 3; }, true},    // not part of the rule
+      {15, [](TagSpec& t) { t.nfrqt = 3; }, true},  // not part of the rule
       {15, [](TagSpec& t) { t.windx = 99; }, true},
       {0, [](TagSpec& t) { t.nfrqd = 3; }, true},
   };
@@ -497,10 +538,10 @@ TEST_F(RecordReaderTest, FileTruncatedInsideATagOrADataBlock) {
     int32_t failure;
   };
   const Case cases[] = {
-      {2 * record + 10, 2, OLMTS_END_OF_DATA},          // inside the third tag's first 16 bytes
-      {2 * record + 20, 2, OLMTS_END_OF_DATA},          // inside the rest of the tag
-      {2 * record + t.ltag + 7, 2, OLMTS_READ_ERROR},   // inside the third data block
-      {2 * record + t.ltag, 2, OLMTS_READ_ERROR},       // the tag whole, no data at all
+      {2 * record + 10, 2, OLMTS_END_OF_DATA},         // inside the third tag's first 16 bytes
+      {2 * record + 20, 2, OLMTS_END_OF_DATA},         // inside the rest of the tag
+      {2 * record + t.ltag + 7, 2, OLMTS_READ_ERROR},  // inside the third data block
+      {2 * record + t.ltag, 2, OLMTS_READ_ERROR},      // the tag whole, no data at all
   };
   for (const Case& c : cases) {
     files.Write(".TS1", Truncated(whole, c.size));

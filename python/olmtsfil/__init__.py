@@ -7,7 +7,10 @@ interface (ctypes; no compiled extension).
 """
 from .errors import (STATUS, EndOfDataError, NameNotFoundError, NoResponseError, OlmtsError, OpenError,
                      OutOfCalibrationRangeError, StreamError, TypeMismatchError, status_text)
-from .recording import Delay, Gap, Parameters, Recording, Scans, Spectra, Stream, decode_samples
+from .decoding import decode_samples
+from .recording import Recording
+from .stream import Delay, Gap, Scans, Spectra, Stream
+from .values import Parameters
 from .calibration import (Calibration, Response, Stages, box_response, default_sensor_channels, delay_phase,
                           read_fap, response_stages, sensor_response, to_fap)
 from ._native import LIBRARY_ENV, MissingExportError

@@ -9,10 +9,14 @@ class HandleOwner:
     _kind = "handle"  # named in the error raised after close
 
     @property
-    def _h(self):
+    def handle(self):
+        """The library handle, for calls into the C interface; raises ValueError
+        once closed."""
         if not self._finalizer.alive:
             raise ValueError("the %s is closed" % self._kind)
         return self._handle
+
+    _h = handle
 
     @property
     def closed(self):

@@ -16,9 +16,11 @@ import numpy as np
 
 from ._handle import HandleOwner
 from . import _native
+from .components import MAGNETIC
 from .errors import NameNotFoundError, NoResponseError, OpenError, check, error_for
-from .recording import (COMPONENT_NAMES, COMPONENTS, TYPE_DOUBLE, TYPE_INT32, TYPE_TEXT16, TYPE_TIMESTAMP, Delay,
-                        _open_error, read_typed)
+from .paths import open_error
+from .stream import Delay
+from .values import TYPE_DOUBLE, TYPE_INT32, TYPE_TEXT16, TYPE_TIMESTAMP, read_typed
 
 BOX, SENSOR, SENSOR_CNOM = 1, 2, 3
 
@@ -44,7 +46,7 @@ class CalibrationParameters(collections.abc.Mapping):
 
     def __init__(self, calibration):
         library = _native.lib()
-        handle = calibration._h
+        handle = calibration.handle
         self._values = {}
         for name, type_code in CALIBRATION_PARAMETERS[calibration.kind]:
             self._values[name] = read_typed(lambda n, t, o: library.ReadCalPrmHT(handle, n, t, o), name, type_code,
@@ -83,8 +85,8 @@ class Calibration(HandleOwner):
             if self.kind not in (BOX, SENSOR, SENSOR_CNOM):
                 raise _open_error_kind(self.base, kind)
             extension = ".CLB" if self.kind == BOX else ".CLC"
-            raise _open_error(self.base, encoded, extension, 1231, 1239, "CalOpenHT",
-                              "not a calibration of kind %d, or unreadable" % self.kind)
+            raise open_error(self.base, encoded, extension, 1231, 1239, "CalOpenHT",
+                             "not a calibration of kind %d, or unreadable" % self.kind)
         self._handle = handle
         self._finalizer = weakref.finalize(self, _close_calibration, handle)
         self.params = CalibrationParameters(self)
@@ -155,7 +157,7 @@ def box_response(cal, rec, stream, freqs):
     the recording for ``stream`` at each frequency (CalcBoxRespHT). Column c - 1
     belongs to channel number c."""
     library = _native.lib()
-    cal_handle, ts_handle = cal._h, rec._h
+    cal_handle, ts_handle = cal.handle, rec.handle
     return _sweep("CalcBoxRespHT", "box response", freqs, rec.channel_count,
                   lambda f, resp, aux: library.CalcBoxRespHT(cal_handle, ts_handle, int(stream), f, resp, aux))
 
@@ -165,7 +167,7 @@ def sensor_response(cal, rec, freqs):
     frequency (CalcSensorRespHT), rescaled to the recording's nominal sensor
     value. Column i belongs to channel block i of the calibration."""
     library = _native.lib()
-    cal_handle, ts_handle = cal._h, rec._h
+    cal_handle, ts_handle = cal.handle, rec.handle
     return _sweep("CalcSensorRespHT", "sensor response", freqs, cal.channel_count,
                   lambda f, resp, aux: library.CalcSensorRespHT(cal_handle, ts_handle, f, resp, aux))
 
@@ -178,7 +180,7 @@ def default_sensor_channels(rec, sensor_channel_count):
     if sensor_channel_count == rec.channel_count:
         return {n: n - 1 for n in range(1, rec.channel_count + 1)}
     numbers = rec.channel_numbers
-    magnetic = [numbers[COMPONENT_NAMES[c]] for c in COMPONENTS[3:] if COMPONENT_NAMES[c] in numbers]
+    magnetic = [numbers[name] for name in MAGNETIC if name in numbers]
     return {n: i for i, n in enumerate(magnetic[:sensor_channel_count])}
 
 
@@ -276,8 +278,8 @@ def _stream_delay(rec, stream):
     """Delay of a stream from the table alone (the stream needs no data file)."""
     library = _native.lib()
     samples, rate = ctypes.c_double(), ctypes.c_double()
-    check(library.GetAcqDelayHT(rec._h, int(stream), ctypes.byref(samples)), "GetAcqDelayHT", "stream %d" % stream)
-    check(library.GetSampleRateHzHT(rec._h, int(stream), ctypes.byref(rate)), "GetSampleRateHzHT",
+    check(library.GetAcqDelayHT(rec.handle, int(stream), ctypes.byref(samples)), "GetAcqDelayHT", "stream %d" % stream)
+    check(library.GetSampleRateHzHT(rec.handle, int(stream), ctypes.byref(rate)), "GetSampleRateHzHT",
           "stream %d" % stream)
     return Delay(samples.value, samples.value / rate.value)
 

@@ -33,6 +33,10 @@ STATUS = {
     1246: ("OLMTS_CHANNEL_COUNT_MISMATCH", "channel counts of recording and calibration differ"),
     1247: ("OLMTS_CAL_RECORD_COUNT", "calibration holds no record, or more than 500"),
     1248: ("OLMTS_BAD_WINDOW", "spectral window number does not fit the level layout"),
+    1301: ("OLMTS_SENSOR_REQUIRED", "a magnetic channel has no sensor calibration"),
+    1302: ("OLMTS_BOX_SERIAL_MISMATCH", "box calibration belongs to another box"),
+    1303: ("OLMTS_BAD_ARGUMENT", "argument out of range or NULL"),
+    1304: ("OLMTS_NOT_AVAILABLE", "not available in this build"),
 }
 
 

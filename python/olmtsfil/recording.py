@@ -1,8 +1,6 @@
-"""Recordings: parameters, streams, bulk reading into numpy, tags, gaps, spectra."""
-import collections
-import collections.abc
+"""Recordings: the table, the usable streams, and per-stream operations on a
+chosen stream."""
 import ctypes
-import datetime as _dt
 import os
 import weakref
 
@@ -10,492 +8,11 @@ import numpy as np
 
 from ._handle import HandleOwner
 from . import _native
-from .errors import EndOfDataError, NameNotFoundError, OlmtsError, OpenError, check, error_for
-from .timestamps import datetime_to_stamp, stamp_fields, stamp_to_datetime
-
-# Value type codes shared by table parameters, calibration parameters and tag fields.
-TYPE_INT32, TYPE_DOUBLE, TYPE_TEXT16, TYPE_NONE, TYPE_TEXT, TYPE_TIMESTAMP = range(6)
-
-COMPONENTS = ("CHEX", "CHEY", "CHEZ", "CHHX", "CHHY", "CHHZ")
-COMPONENT_NAMES = {"CHEX": "Ex", "CHEY": "Ey", "CHEZ": "Ez", "CHHX": "Hx", "CHHY": "Hy", "CHHZ": "Hz"}
-
-# The named fields of a record tag, in the library's field-table order, with their types.
-TAG_FIELDS = (("UTC", TYPE_TIMESTAMP),) + tuple((name, TYPE_INT32) for name in (
-    "SNUM", "SCNT", "NCHN", "LTAG", "STAT", "SATC", "LSMP", "RATE", "RUNT", "CLST", "TERR", "SBREC", "WINDX",
-    "WISCN", "LEVTP", "LEVAL", "NFRQT", "NFRQD", "NFREQ"))
-
-# Rate units of a tag's RUNT byte (as the library reads them for spectral
-# frequencies): the factor turning RATE into samples per second.
-_RATE_UNITS = {0: 1.0, 1: 1.0 / 60.0, 2: 1.0 / 3600.0, 255: 10.0, 254: 100.0}
-
-# Batches of records are read into one buffer of at most this size before they
-# are decoded together; large enough to amortise numpy's per-call cost, small
-# enough not to double the memory of a whole-stream read.
-_BATCH_BYTES = 16 << 20
-
-STREAM_EXTENSIONS = {0: ".TFC", 1: ".TS1", 2: ".TS2 or .TSH", 3: ".TS3 or .TSH", 4: ".TS4 or .TSH",
-                     5: ".TS5 or .TSL"}
-
-
-def _encode(text):
-    # Names come back from the table decoded as latin-1; the same way back keeps
-    # any byte a file holds.
-    return text.encode("latin-1") if isinstance(text, str) else bytes(text)
-
-
-def read_typed(reader, name, type_code, function):
-    """Reads one typed value through a ReadPrmHT-like function
-    ``reader(name_bytes, type, out) -> status`` and converts it to Python."""
-    type_code &= 0xFF
-    if type_code == TYPE_INT32:
-        out = ctypes.c_int32()
-    elif type_code in (TYPE_DOUBLE,):
-        out = ctypes.c_double()
-    elif type_code in (TYPE_TEXT16, TYPE_TEXT):
-        out = ctypes.create_string_buffer(17)  # 16 bytes, possibly unterminated, plus one NUL
-    elif type_code == TYPE_TIMESTAMP:
-        out = _native.TimeStamp()
-    else:
-        out = ctypes.create_string_buffer(17)
-    check(reader(_encode(name), type_code, ctypes.byref(out)), function, "name %r, type %d" % (name, type_code))
-    if type_code in (TYPE_TEXT16, TYPE_TEXT):
-        return out.raw[:16].split(b"\0", 1)[0].decode("latin-1")
-    if type_code == TYPE_TIMESTAMP:
-        when = stamp_to_datetime(out)
-        return when if when is not None else stamp_fields(out)
-    return out.value
-
-
-class Parameters(collections.abc.Mapping):
-    """The recording's table as a read-only mapping from parameter name to typed
-    value (int, float, str or datetime; None for a parameter stored without a
-    readable layout). Names are matched without regard to case; iteration gives
-    the names in file order, the first of duplicated names only, as lookups do."""
-
-    def __init__(self, recording):
-        self._values = {}
-        self._names = []
-        self._types = {}
-        library = _native.lib()
-        handle = recording._h
-        name_out = ctypes.create_string_buffer(9)
-        count = library.GCodePrmHT(handle, -1, name_out) - 11000
-        for index in range(count):
-            library.GCodePrmHT(handle, index, name_out)
-            name = name_out.raw[:8].split(b"\0", 1)[0].decode("latin-1")
-            key = name.upper()
-            if key in self._values:
-                continue
-            type_out = ctypes.create_string_buffer(1)
-            check(library.ReadPrmInfoHT(handle, _encode(name), type_out, None, None, None), "ReadPrmInfoHT", name)
-            type_code = type_out.raw[0]
-            self._types[key] = type_code
-            self._names.append(name)
-            if type_code in (TYPE_INT32, TYPE_DOUBLE, TYPE_TEXT16, TYPE_TEXT, TYPE_TIMESTAMP):
-                self._values[key] = read_typed(lambda n, t, o: library.ReadPrmHT(handle, n, t, o), name, type_code,
-                                               "ReadPrmHT")
-            else:
-                self._values[key] = None  # type 3 and unknown codes: the library reads no value
-
-    def __getitem__(self, name):
-        try:
-            return self._values[name.upper()]
-        except KeyError:
-            raise NameNotFoundError(201, "ReadPrmHT", "name %r" % (name,)) from None
-
-    def __iter__(self):
-        return iter(self._names)
-
-    def __len__(self):
-        return len(self._names)
-
-    def type_code(self, name):
-        """The stored value type code of a parameter."""
-        self[name]
-        return self._types[name.upper()]
-
-    def __repr__(self):
-        return "Parameters({%s})" % ", ".join("%r: %r" % (n, self[n]) for n in self)
-
-
-class Scans(collections.namedtuple("Scans", "data start")):
-    """Scans read from a stream, unpacked as ``data, start = stream.read(n)``:
-    ``data`` an (n, channels) float64 array of fractions of full scale, ``start``
-    the datetime of its first scan (None when nothing was read). The attribute
-    ``sample_rate`` gives the rate in Hz of the records read."""
-
-    def __new__(cls, data, start, sample_rate=None):
-        self = super().__new__(cls, data, start)
-        self.sample_rate = sample_rate
-        return self
-
-    def __repr__(self):
-        return "Scans(data=<%s float64>, start=%r, sample_rate=%r)" % (
-            "x".join(map(str, self.data.shape)), self.start, self.sample_rate)
-
-    def times(self):
-        """datetime64[ns] of every scan of the block."""
-        if self.start is None:
-            return np.empty(0, dtype="datetime64[ns]")
-        if not self.sample_rate > 0:
-            raise ValueError("the records give no sample rate")
-        offsets = np.rint(np.arange(len(self.data)) * (1e9 / self.sample_rate)).astype("timedelta64[ns]")
-        return np.datetime64(self.start, "ns") + offsets
-
-
-Gap = collections.namedtuple("Gap", "record end_of_previous next_start missing_scans")
-Gap.__doc__ = """A break between two records of a stream: ``record`` is the index of the
-record after the gap, ``end_of_previous`` the time just after the last scan of
-the record before it, ``next_start`` the stamp of the record after it,
-``missing_scans`` the number of scans that would fill it (negative for overlap)."""
-
-Delay = collections.namedtuple("Delay", "samples seconds")
-Delay.__doc__ = """Acquisition delay of a stream: a sample stamped t describes the input at
-t - seconds. Kept apart from every response: correct sample times by it."""
-
-
-class Spectra(collections.namedtuple("Spectra", "values window level freq_index frequency record_flag")):
-    """Spectral coefficients of stream 0: ``values`` (n, channels) complex128,
-    ``window``, ``level``, ``freq_index`` and ``record_flag`` int arrays and
-    ``frequency`` in Hz, one entry per coefficient."""
-
-
-_FULL_SCALE_STEP = 4.656612873077393e-10  # 2^-31: the library's scale of a sample shifted into the top bytes
-_DECODE_BYTES = 1 << 21  # work buffer of one decoding step; stays in cache
-
-
-def _decode_records(buf, first, records, scans, stride, channels, sample_bytes, out):
-    """Decodes ``records`` records whose ``scans`` scans start at
-    buf[first + r * stride] into ``out`` (records x scans rows, float64).
-
-    Each sample's three bytes are read, together with the byte before them, as a
-    little-endian 32-bit word; clearing that lowest byte leaves the 24-bit value
-    shifted left by 8, which the library scales by 2^-31. So the result equals
-    its ReadScanDblHT value bit for bit. Needs ``first`` >= 1 for that borrowed
-    byte; with samples shorter than 3 bytes the library's own rule applies (the
-    following bytes of the scan, zeros past its end)."""
-    scan_size = channels * sample_bytes
-    rows = out.reshape(records, scans, channels)
-    if sample_bytes >= 3:
-        words = np.ndarray((records, scans, channels), dtype="<i4", buffer=buf, offset=first - 1,
-                           strides=(stride, scan_size, sample_bytes))
-        group = max(1, _DECODE_BYTES // max(1, scans * channels * 4))
-        work = np.empty((min(group, records), scans, channels), dtype=np.int32)
-        for r in range(0, records, group):
-            part = work[:min(group, records - r)]
-            np.bitwise_and(words[r:r + group], -256, out=part)
-            np.multiply(part, _FULL_SCALE_STEP, out=rows[r:r + group])
-        return out
-    starts = np.arange(channels) * sample_bytes
-    for r in range(records):
-        at = first + r * stride
-        padded = np.zeros((scans, scan_size + 3), dtype=np.uint8)
-        padded[:, :scan_size] = buf[at:at + scans * scan_size].reshape(scans, scan_size)
-        word = np.zeros((scans, channels, 4), dtype=np.uint8)
-        for j in range(3):
-            word[:, :, 1 + j] = padded[:, starts + j]
-        np.multiply(word.view("<i4")[:, :, 0], _FULL_SCALE_STEP, out=rows[r])
-    return out
-
-
-def decode_samples(raw, channels, sample_bytes):
-    """Converts scans of 24-bit two's-complement little-endian samples, a
-    (n, channels x sample_bytes) uint8 array, to fractions of full scale exactly
-    as the library does (value / 2^23; only the first three bytes of a sample
-    count). Returns an (n, channels) float64 array."""
-    raw = np.asarray(raw, dtype=np.uint8)
-    n = raw.shape[0]
-    scan_size = channels * sample_bytes
-    out = np.empty((n, channels), dtype=np.float64)
-    if n == 0 or channels == 0:
-        return out
-    buf = np.empty(n * scan_size + 1, dtype=np.uint8)
-    buf[1:] = raw.reshape(-1)
-    return _decode_records(buf, 1, 1, n, n * scan_size, channels, sample_bytes, out)
-
-
-class Stream:
-    """One usable stream of a recording (0 spectral, 1 ... 5 time series).
-
-    Reading is strictly forward from the stream's position; ``seek`` moves it.
-    ``read`` works on whole records (one ReadRecHT per record, decoded together);
-    ``read_scanwise`` is the scan-by-scan path through ReadScanDblHT. The two keep
-    separate buffers, so use one of them on a stream, not both."""
-
-    def __init__(self, recording, number):
-        self._recording = weakref.proxy(recording)
-        self.number = number
-        first = {name: self._tag(1, name, TYPE_INT32) for name in ("NCHN", "LSMP", "SCNT", "RATE", "RUNT", "SBREC")}
-        self.first_time = self._tag(1, "UTC", TYPE_TIMESTAMP)
-        self.channel_count = first["NCHN"]
-        self.sample_bytes = first["LSMP"]
-        self.scans_per_record = first["SCNT"]
-        self.tag_rate = first["RATE"] * _RATE_UNITS.get(first["RUNT"], 0.0)
-        self.scan_bytes = self.channel_count * self.sample_bytes
-        # The trailer's per-channel factor is a tag byte no function reads, so the
-        # buffer allows its largest value; ReadRecHT copies only the block's size.
-        self._record_stride = min(self.scans_per_record * self.scan_bytes + self.channel_count * 255 * first["SBREC"],
-                                  0x7FFFFFFF)
-        self._pending = np.empty((0, self.channel_count))
-        self._pending_start = None
-        self._scan_values = (ctypes.c_double * max(self.channel_count, 12))()
-        self._frequencies = {}
-
-    def __repr__(self):
-        return "<Stream %d: %d channels, %d scans/record, %g Hz>" % (
-            self.number, self.channel_count, self.scans_per_record, self.tag_rate)
-
-    # ---- helpers ---------------------------------------------------------------
-    def _tag(self, which, name, type_code):
-        library = _native.lib()
-        handle = self._recording._h
-        return read_typed(lambda n, t, o: library.ReadTagHT(handle, self.number, which, n, t, o), name, type_code,
-                          "ReadTagHT")
-
-    def _discard_pending(self):
-        self._pending = np.empty((0, self.channel_count))
-        self._pending_start = None
-
-    def _offset(self, when, scans):
-        return when + _dt.timedelta(seconds=scans / self.tag_rate) if self.tag_rate > 0 else when
-
-    # ---- properties --------------------------------------------------------------
-    @property
-    def sample_rate(self):
-        """Sample rate in Hz from the recording's table (GetSampleRateHzHT)."""
-        rate = ctypes.c_double()
-        check(_native.lib().GetSampleRateHzHT(self._recording._h, self.number, ctypes.byref(rate)),
-              "GetSampleRateHzHT", "stream %d" % self.number)
-        return rate.value
-
-    @property
-    def delay(self):
-        """Acquisition delay (GetAcqDelayHT) in samples and in seconds."""
-        samples = ctypes.c_double()
-        check(_native.lib().GetAcqDelayHT(self._recording._h, self.number, ctypes.byref(samples)), "GetAcqDelayHT",
-              "stream %d" % self.number)
-        return Delay(samples.value, samples.value / self.sample_rate)
-
-    def tag(self, which="next"):
-        """Fields of the tag of the next record (``which="next"``) or of the record
-        consumed last (``"last"``) as a dict."""
-        if which not in ("next", "last"):
-            raise ValueError("which is 'next' or 'last', not %r" % (which,))
-        code = 0 if which == "last" else 1
-        fields = {}
-        for name, type_code in TAG_FIELDS:
-            try:
-                fields[name] = self._tag(code, name, type_code)
-            except NameNotFoundError:
-                if name != "CLST":  # present only in tags of 32 bytes or more
-                    raise
-        return fields
-
-    # ---- positioning -----------------------------------------------------------
-    def seek(self, when):
-        """Positions the stream on the first record that starts at or after
-        ``when`` (whole seconds) and returns that record's start time. Raises
-        EndOfDataError when no record starts that late."""
-        library = _native.lib()
-        status = library.SeekHT(self._recording._h, self.number, datetime_to_stamp(when), 0)
-        self._discard_pending()
-        if status not in (0, 1202):
-            check(status, "SeekHT", "stream %d" % self.number)
-        return self._tag(1, "UTC", TYPE_TIMESTAMP)
-
-    def rewind(self):
-        """Positions the stream on its first record."""
-        status = _native.lib().SeekHT(self._recording._h, self.number, _native.TimeStamp(), 0)
-        self._discard_pending()
-        if status not in (0, 1202):
-            check(status, "SeekHT", "stream %d" % self.number)
-
-    def _rewind_if_open(self):
-        # A records() iterator dropped early is finished by the garbage collector,
-        # possibly after its recording was closed.
-        try:
-            self.rewind()
-        except (ReferenceError, ValueError):
-            pass
-
-    def _require_time_series(self):
-        if self.number == 0:
-            raise error_for(1223, None, "stream 0 holds spectral records; use spectra()")
-
-    # ---- bulk reading ----------------------------------------------------------
-    def read(self, n_scans=None, stop_at_gap=True):
-        """Reads up to ``n_scans`` scans (all that remain when None) and returns
-        Scans(data, start, sample_rate). Fewer come back at the end of the data,
-        and, with ``stop_at_gap``, where the next record does not join the last one
-        (so that ``start`` plus i / sample_rate is the time of row i). An error
-        met after some scans were read returns those; the next call raises it."""
-        self._require_time_series()
-        if n_scans is not None and n_scans < 0:
-            raise ValueError("n_scans must not be negative")
-        library = _native.lib()
-        handle = self._recording._h
-        k = self.number
-        channels = self.channel_count
-        want = None if n_scans is None else int(n_scans)
-        start = None
-        pending = self._pending[:len(self._pending) if want is None else want]
-        if len(pending):
-            start = self._pending_start
-            self._pending = self._pending[len(pending):]
-            self._pending_start = self._offset(self._pending_start, len(pending))
-        total = len(pending)
-        scnt = self.scans_per_record
-        stride = self._record_stride
-        # Records are read as stored into batches of raw blocks and decoded once
-        # the total is known, straight into the result: no array is grown or
-        # copied, and the raw bytes take 3/8 of the memory of the result.
-        batches = []
-        finished = scnt == 0 or stride == 0
-        per_batch = max(1, _BATCH_BYTES // max(stride, 1))
-        while (want is None or total < want) and not finished:
-            records = per_batch if want is None else min(per_batch, -(-(want - total) // scnt))
-            raw = np.empty(records * stride + 1, dtype=np.uint8)  # byte 0: see _decode_records
-            base = raw.ctypes.data + 1
-            got = 0
-            status = 0
-            read_record, gap = library.ReadRecHT, library.GapHT
-            for i in range(records):
-                if stop_at_gap and (total or got) and gap(handle, k) != 0:
-                    finished = True
-                    break
-                status = read_record(handle, k, stride, base + i * stride)
-                if status != 0:
-                    finished = True
-                    break
-                if start is None:
-                    start = self._tag(0, "UTC", TYPE_TIMESTAMP)
-                got += 1
-            if status not in (0, 1220) and total == 0 and got == 0:
-                check(status, "ReadRecHT", "stream %d" % k)
-            if got:
-                batches.append((raw, got))
-                total += got * scnt
-        rows = total if want is None else min(total, want)
-        out = np.empty((rows, channels), dtype=np.float64)
-        out[:len(pending)] = pending
-        at = len(pending)
-        for raw, got in batches:
-            # Records handed out in full; only the very last one may be cut.
-            whole = min(got, (rows - at) // scnt)
-            _decode_records(raw, 1, whole, scnt, stride, channels, self.sample_bytes, out[at:at + whole * scnt])
-            at += whole * scnt
-            if whole < got:
-                last = _decode_records(raw, 1 + whole * stride, 1, scnt, stride, channels, self.sample_bytes,
-                                       np.empty((scnt, channels)))
-                cut = rows - at
-                out[at:] = last[:cut]
-                at = rows
-                self._pending = last[cut:]
-                self._pending_start = self._offset(self._tag(0, "UTC", TYPE_TIMESTAMP), cut)
-        return Scans(out, start, self.tag_rate)
-
-    def read_scanwise(self, n_scans):
-        """Reads up to ``n_scans`` scans one ReadScanDblHT call at a time (the
-        library's own scan path; a reference for ``read``, and slow)."""
-        self._require_time_series()
-        library = _native.lib()
-        handle = self._recording._h
-        out = np.empty((n_scans, self.channel_count))
-        values = self._scan_values
-        flag = ctypes.c_int32()
-        channels = self.channel_count
-        for i in range(n_scans):
-            status = library.ReadScanDblHT(handle, self.number, ctypes.byref(flag), values)
-            if status != 0:
-                if status == 1220 or i:
-                    return out[:i]
-                check(status, "ReadScanDblHT", "stream %d" % self.number)
-            out[i] = values[:channels]
-        return out
-
-    # ---- records and gaps --------------------------------------------------------
-    def records(self):
-        """Iterates the tags of every record of the stream, from its start, as
-        dicts of field name to value. The stream is left at its start afterwards."""
-        library = _native.lib()
-        self.rewind()
-        try:
-            while True:
-                status = library.SkipRecHT(self._recording._h, self.number)
-                if status == 1220:
-                    return
-                check(status, "SkipRecHT", "stream %d" % self.number)
-                yield self.tag("last")
-        finally:
-            self._rewind_if_open()
-
-    def gaps(self):
-        """The breaks between consecutive records of the stream, as a list of Gap.
-        The stream is left at its start afterwards."""
-        library = _native.lib()
-        handle = self._recording._h
-        found = []
-        self.rewind()
-        try:
-            index = 0
-            while True:
-                status = library.SkipRecHT(handle, self.number)
-                if status == 1220:
-                    break
-                check(status, "SkipRecHT", "stream %d" % self.number)
-                index += 1
-                if library.GapHT(handle, self.number) == 0:
-                    continue
-                try:
-                    next_start = self._tag(1, "UTC", TYPE_TIMESTAMP)
-                except EndOfDataError:
-                    break
-                except OlmtsError:
-                    continue  # the stream failed there; the next SkipRecHT reports why
-                last = self.tag("last")
-                rate = last["RATE"] * _RATE_UNITS.get(last["RUNT"], 0.0)
-                last_start = last["UTC"]
-                end = self._offset(last_start, last["SCNT"]) if isinstance(last_start, _dt.datetime) else None
-                missing = None
-                if isinstance(last_start, _dt.datetime) and isinstance(next_start, _dt.datetime):
-                    missing = int(round((next_start - last_start).total_seconds() * rate)) - last["SCNT"]
-                found.append(Gap(index, end, next_start, missing))
-        finally:
-            self.rewind()
-        return found
-
-    # ---- spectral records --------------------------------------------------------
-    def frequency(self, freq_index):
-        """Frequency in Hz of a spectral frequency index (0.0 when there is none)."""
-        if freq_index not in self._frequencies:
-            self._frequencies[freq_index] = _native.lib().GetDftFreqHT(self._recording._h, int(freq_index))
-        return self._frequencies[freq_index]
-
-    def spectra(self, n_coefficients=None):
-        """Reads up to ``n_coefficients`` spectral coefficients (all that remain
-        when None) from stream 0 and returns them as Spectra arrays."""
-        if self.number != 0:
-            raise error_for(1223, None, "spectral records are on stream 0, not %d" % self.number)
-        library = _native.lib()
-        handle = self._recording._h
-        channels = self.channel_count
-        values = (ctypes.c_double * max(2 * channels, 24))()
-        flag, window, level, index = ctypes.c_int32(), ctypes.c_int32(), ctypes.c_int32(), ctypes.c_int32()
-        rows, meta = [], []
-        while n_coefficients is None or len(rows) < n_coefficients:
-            status = library.ReadDftScanHT(handle, ctypes.byref(flag), ctypes.byref(window), ctypes.byref(level),
-                                           ctypes.byref(index), values)
-            if status != 0:
-                if status == 1220 or rows:
-                    break
-                check(status, "ReadDftScanHT")
-            rows.append(values[:2 * channels])
-            meta.append((window.value, level.value, index.value, flag.value))
-        pairs = np.array(rows, dtype=np.float64).reshape(len(rows), channels, 2)
-        meta = np.array(meta, dtype=np.int64).reshape(len(meta), 4)
-        freq_index = meta[:, 2]
-        return Spectra(pairs[:, :, 0] + 1j * pairs[:, :, 1], meta[:, 0], meta[:, 1], freq_index,
-                       np.array([self.frequency(int(i)) for i in freq_index], dtype=np.float64), meta[:, 3])
+from .components import channel_names, channel_numbers
+from .errors import check, error_for
+from .paths import open_error
+from .stream import STREAM_EXTENSIONS, Stream
+from .values import Parameters
 
 
 def _close_recording(handle):
@@ -517,12 +34,12 @@ class Recording(HandleOwner):
         library = _native.lib()
         handle = library.TSOpenHT(encoded)
         if not handle:
-            raise _open_error(self.base, encoded, ".TBL", 1226, 1235, "TSOpenHT",
-                              "table file unreadable, in no known layout, or without parameters")
+            raise open_error(self.base, encoded, ".TBL", 1226, 1235, "TSOpenHT",
+                             "table file unreadable, in no known layout, or without parameters")
         self._handle = handle
         self._finalizer = weakref.finalize(self, _close_recording, handle)
         self._concatenate = False
-        self.params = Parameters(self)
+        self.params = Parameters(handle)
         self.streams = {}
         for k in range(6):
             status = library.ReadTagHT(handle, k, 1, b"NCHN", 0, ctypes.byref(ctypes.c_int32()))
@@ -541,24 +58,18 @@ class Recording(HandleOwner):
     def channel_count(self):
         """Number of recorded field components (GetNumChnHT)."""
         count = ctypes.c_int32()
-        check(_native.lib().GetNumChnHT(self._h, ctypes.byref(count)), "GetNumChnHT")
+        check(_native.lib().GetNumChnHT(self.handle, ctypes.byref(count)), "GetNumChnHT")
         return count.value
 
     @property
     def channel_numbers(self):
         """Channel number (1 ... 12) of each recorded component, e.g. {"Ex": 1}."""
-        numbers = {}
-        for key in COMPONENTS:
-            value = self.params.get(key)
-            if isinstance(value, int) and 1 <= value <= 12:
-                numbers[COMPONENT_NAMES[key]] = value
-        return numbers
+        return channel_numbers(self.params)
 
     @property
     def channel_names(self):
         """Component name of each channel 1 ... channel_count ("ch<n>" when none)."""
-        by_number = {n: name for name, n in self.channel_numbers.items()}
-        return [by_number.get(n, "ch%d" % n) for n in range(1, self.channel_count + 1)]
+        return channel_names(self.channel_numbers, self.channel_count)
 
     @property
     def concatenate(self):
@@ -567,7 +78,7 @@ class Recording(HandleOwner):
 
     @concatenate.setter
     def concatenate(self, on):
-        self._concatenate = bool(_native.lib().SetConcatHT(self._h, 1 if on else 0))
+        self._concatenate = bool(_native.lib().SetConcatHT(self.handle, 1 if on else 0))
 
     def nominal_gains(self):
         """Nominal box and sensor gains per channel number (index n - 1), as two
@@ -575,8 +86,8 @@ class Recording(HandleOwner):
         library = _native.lib()
         box = (ctypes.c_double * 12)()
         sensor = (ctypes.c_double * 12)()
-        check(library.CalcBoxNomGainHT(self._h, box), "CalcBoxNomGainHT")
-        check(library.CalcSensorNomGainHT(self._h, sensor), "CalcSensorNomGainHT")
+        check(library.CalcBoxNomGainHT(self.handle, box), "CalcBoxNomGainHT")
+        check(library.CalcSensorNomGainHT(self.handle, sensor), "CalcSensorNomGainHT")
         return np.array(box[:]), np.array(sensor[:])
 
     # ---- per-stream operations on a chosen stream ----------------------------------
@@ -584,7 +95,7 @@ class Recording(HandleOwner):
         """The Stream of that number (default: ``default_stream``, the first
         usable time-series stream). Raises StreamError for an unusable stream."""
         number = self.default_stream if number is None else number
-        self._h
+        self.handle
         if number not in self.streams:
             raise error_for(1223, None, "stream %r has no usable file (%s)"
                             % (number, STREAM_EXTENSIONS.get(number, "no such stream")))
@@ -617,15 +128,3 @@ class Recording(HandleOwner):
     def spectra(self, n_coefficients=None):
         """Stream.spectra of stream 0."""
         return self.stream(0).spectra(n_coefficients)
-
-
-def _open_error(path, encoded, extension, too_long_code, missing_code, function, other):
-    """The exception for a failed open. The library gives no status then; the
-    reasons that can be told from outside get their code."""
-    if len(encoded) > 256:
-        return OpenError(too_long_code, function, path)
-    if not os.path.exists(path + extension):
-        error = OpenError(missing_code, function, path + extension)
-        error.errno, error.filename = 2, path + extension
-        return error
-    return OpenError(None, function, "%s%s: %s" % (path, extension, other))

@@ -9,7 +9,7 @@ import pytest
 
 import olmtsfil
 from olmtsfil import _native
-from olmtsfil.recording import decode_samples
+from olmtsfil.decoding import decode_samples
 
 from conftest import ROOT
 

@@ -6,22 +6,16 @@
 #include <cstring>
 #include <new>
 
+#include "c_api/handles.h"
 #include "cal/calibration.h"
 #include "common/status.h"
+#include "common/text.h"
 #include "filters/acquisition_delay.h"
 #include "response/box_response.h"
 #include "response/sensor_response.h"
 #include "table/derived_parameters.h"
 #include "table/nominal_gain.h"
 #include "ts/recording.h"
-
-struct TsHandle {
-  olmtsfil::Recording recording;
-};
-
-struct CalHandle {
-  olmtsfil::Calibration calibration;
-};
 
 namespace {
 
@@ -109,8 +103,10 @@ OLMTS_API int32_t OLMTS_CALL GCodePrmHT(TsHandle* handle, int32_t index, char* n
   // A NULL handle counts as an empty table.
   const int32_t count = handle == nullptr ? 0 : handle->recording.table().param_count();
   if (name_out != nullptr) {
+    // A name shorter than 8 characters ends at its NUL; whatever the file holds
+    // after it is not part of the name and never reaches the caller.
     if (index >= 0 && index < count)
-      std::memcpy(name_out, handle->recording.table().entry(index).name, 8);
+      olmtsfil::CopyFixedWidth(name_out, handle->recording.table().entry(index).Name(), 8);
     else
       name_out[0] = '\0';
   }

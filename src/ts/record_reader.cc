@@ -82,17 +82,37 @@ Status Recording::Seek(int k, TimeStamp time, int32_t mode) {
   return CompareStamps(s.next_tag.Utc(), time) == 0 ? Status::kOk : Status::kSeekLater;
 }
 
-Status Recording::Gap(int k) const {
+double GapTestRate(const Tag& tag) {
+  double rate = static_cast<double>(tag.Rate());
+  if (tag.Runt() != 0) rate *= 0.016666666666666666;
+  return rate;
+}
+
+Status Recording::CountGap(int k, GapCounts* counts) const {
   const StreamState& s = stream(k);
   if (s.open_status != Status::kOk) return Status::kBadStream;
   if (s.last_status != Status::kOk || s.next_status != Status::kOk) return Status::kGap;
   const double elapsed =
       static_cast<double>(StampSeconds(s.next_tag.Utc())) - static_cast<double>(StampSeconds(s.last_tag.Utc()));
-  double rate = static_cast<double>(s.next_tag.Rate());
-  // Any non-zero unit counts as samples per minute here.
-  if (s.next_tag.Runt() != 0) rate *= 0.016666666666666666;
-  const double expected = std::floor(rate * elapsed + 0.5);
-  return expected == static_cast<double>(s.last_tag.Scnt()) ? Status::kOk : Status::kGap;
+  counts->rate_hz = GapTestRate(s.next_tag);
+  counts->expected_scans = std::floor(counts->rate_hz * elapsed + 0.5);
+  counts->record_scans = static_cast<double>(s.last_tag.Scnt());
+  return Status::kOk;
+}
+
+Status Recording::TagRate(int k, int32_t which, double* rate_hz) const {
+  const StreamState& s = stream(k);
+  if (s.open_status != Status::kOk) return Status::kBadStream;
+  const Status held = which == 0 ? s.last_status : s.next_status;
+  if (held != Status::kOk) return held;
+  *rate_hz = GapTestRate(which == 0 ? s.last_tag : s.next_tag);
+  return Status::kOk;
+}
+
+Status Recording::Gap(int k) const {
+  GapCounts counts;
+  if (Status status = CountGap(k, &counts); status != Status::kOk) return status;
+  return counts.expected_scans == counts.record_scans ? Status::kOk : Status::kGap;
 }
 
 }  // namespace olmtsfil

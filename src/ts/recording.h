@@ -46,6 +46,18 @@ struct DftLayout {
   int32_t cycle_length = 0;  // (LEVAL - LEVTP + 1) x NFRQD + NFRQT
 };
 
+// What the gap test compares for a stream's last consumed record and its next one.
+struct GapCounts {
+  double rate_hz = 0;         // the next record's rate, as the gap test counts it
+  double expected_scans = 0;  // scans between the two record times at that rate, rounded
+  double record_scans = 0;    // scan count of the last record
+};
+
+// Samples per second of a time-series tag as the gap test counts them: RATE per
+// second, or per minute for any non-zero unit code (the spectral frequencies read
+// the unit code differently).
+double GapTestRate(const Tag& tag);
+
 class Recording {
  public:
   static constexpr int kStreams = 6;
@@ -66,6 +78,10 @@ class Recording {
   Status SkipRecord(int k);
   Status Seek(int k, TimeStamp time, int32_t mode);
   Status Gap(int k) const;
+  // The counts behind Gap(k); kGap (nothing written) when either record is missing.
+  Status CountGap(int k, GapCounts* counts) const;
+  // GapTestRate of the last (which == 0) or next tag; the tag's status when it is not held.
+  Status TagRate(int k, int32_t which, double* rate_hz) const;
 
   // Scan reading. On success *scan points at NCHN x LSMP bytes inside the stream's
   // record buffer, valid until the next call on the stream.

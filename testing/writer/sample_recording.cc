@@ -24,8 +24,9 @@ constexpr int kElectricGain = 10;
 constexpr int kMagneticGain = 2;
 constexpr double kMagneticAttenuation = 0.2;
 constexpr double kDipoleLengthMetres = 100.0;
-constexpr double kCoilNominal = 0.8;  // coil output, V per nT, the coils' calibration value
-constexpr double kNoiseRms = 2e-5;    // about 170 counts
+constexpr uint16_t kBoxSerial = 101;      // "SNUM" of the records and of the box calibration
+constexpr double kCoilNominal = 0.8;      // coil output, V per nT, the coils' calibration value
+constexpr double kNoiseRms = 2e-5;        // about 170 counts
 constexpr double kTargetFraction = 0.02;  // tone amplitudes are chosen near this fraction of full scale
 
 // The reference: the recording starts at 23:50:00 on 14 March and runs past midnight.
@@ -66,7 +67,7 @@ void WriteBoxCalibration(const std::string& base) {
   circuit.coupling_corner_1 = 0.005f;
   circuit.coupling_corner_2 = 0.05f;
   CalibrationFile file = CircuitCalibration(circuit, kSampleComponents, 41, 0.01, 20000.0, "OLM5");
-  file.header.snum = 101;
+  file.header.snum = kBoxSerial;
   file.header.ver = "4270A2";
   file.header.hatt = kMagneticAttenuation;
   file.Write(base);
@@ -100,9 +101,9 @@ std::vector<SampleTone> ToneTemplate() {
   // Low and middle tones per component; one high tone that only the burst stream
   // resolves. Amplitudes are filled in from the response.
   return {
-      {0, 0.5, 0, 30},  {0, 8, 0, -45},   {1, 1, 0, 60},   {1, 12, 0, 120},  {2, 0.5, 0, -30},
-      {2, 4, 0, 90},    {3, 1, 0, 150},   {3, 6, 0, -120}, {4, 2, 0, 10},    {4, 10, 0, -60},
-      {0, 250, 0, 0},   {1, 250, 0, 45},  {2, 250, 0, 90}, {3, 250, 0, 135}, {4, 250, 0, 180},
+      {0, 0.5, 0, 30}, {0, 8, 0, -45},  {1, 1, 0, 60},   {1, 12, 0, 120},  {2, 0.5, 0, -30},
+      {2, 4, 0, 90},   {3, 1, 0, 150},  {3, 6, 0, -120}, {4, 2, 0, 10},    {4, 10, 0, -60},
+      {0, 250, 0, 0},  {1, 250, 0, 45}, {2, 250, 0, 90}, {3, 250, 0, 135}, {4, 250, 0, 180},
   };
 }
 
@@ -124,8 +125,8 @@ uint64_t SplitMix(uint64_t x) {
   return x ^ (x >> 31);
 }
 double Noise(int stream, int64_t scan, int channel) {
-  const uint64_t key = (static_cast<uint64_t>(stream) << 56) ^ (static_cast<uint64_t>(channel) << 48) ^
-                       static_cast<uint64_t>(scan);
+  const uint64_t key =
+      (static_cast<uint64_t>(stream) << 56) ^ (static_cast<uint64_t>(channel) << 48) ^ static_cast<uint64_t>(scan);
   const uint64_t a = SplitMix(key), b = SplitMix(key ^ 0xA5A5A5A5A5A5A5A5ull);
   const double u1 = (static_cast<double>(a >> 11) + 1.0) / 9007199254740993.0;  // (0, 1]
   const double u2 = static_cast<double>(b >> 11) / 9007199254740992.0;
@@ -151,8 +152,8 @@ std::vector<RecordedTone> RecordedTones(const SampleRecording& sample, int strea
   std::vector<RecordedTone> out;
   for (const SampleTone& tone : sample.TonesOf(stream)) {
     const std::complex<double> r = SampleChainResponse(sample, stream, tone.component, tone.frequency_hz);
-    out.push_back({tone.component, tone.frequency_hz, tone.amplitude * std::abs(r),
-                   tone.phase_deg * kPi / 180.0 + std::arg(r)});
+    out.push_back(
+        {tone.component, tone.frequency_hz, tone.amplitude * std::abs(r), tone.phase_deg * kPi / 180.0 + std::arg(r)});
   }
   return out;
 }
@@ -183,7 +184,7 @@ SampleStream WriteStream(const SampleRecording& sample, const StreamLayout& layo
   tag.nchn = kSampleComponents;
   tag.scnt = static_cast<uint16_t>(layout.scans_per_record);
   tag.rate = static_cast<uint16_t>(layout.rate_hz);
-  tag.snum = 427;
+  tag.snum = kBoxSerial;  // the box of the box calibration recorded it
   tag.lsmp = 3;
   const std::string extension = ".TS" + std::to_string(layout.stream);
   const double record_seconds = layout.scans_per_record / layout.rate_hz;
@@ -200,8 +201,8 @@ SampleStream WriteStream(const SampleRecording& sample, const StreamLayout& layo
       const double start_s =
           static_cast<double>(layout.burst_offsets_s.at(burst)) + static_cast<double>(record_in_burst) * record_seconds;
       tag.utc = AddSeconds(sample.reference, static_cast<int64_t>(std::floor(start_s + 0.5)));
-      const int64_t first_scan = static_cast<int64_t>(std::llround((static_cast<double>(StampToUnix(tag.utc)) -
-                                                                    static_cast<double>(reference)) * layout.rate_hz));
+      const int64_t first_scan = static_cast<int64_t>(
+          std::llround((static_cast<double>(StampToUnix(tag.utc)) - static_cast<double>(reference)) * layout.rate_hz));
       std::vector<int32_t> samples;
       samples.reserve(static_cast<std::size_t>(layout.scans_per_record) * kSampleComponents);
       for (int s = 0; s < layout.scans_per_record; ++s) {

@@ -1,65 +1,23 @@
-// The subcommands of olmts. Each writes its result to stdout and throws a
-// ToolError for anything it cannot do.
+// The subcommands of olmts, one file each. Every Add...Command function adds
+// its subcommand with its options to the tool and runs it when it is chosen;
+// a command writes its result to stdout, and throws a ToolError for anything it
+// cannot do. A new command is a file of its own and one line in main.cc.
 #pragma once
 
-#include <optional>
-#include <string>
-#include <vector>
+namespace CLI {
+class App;
+}
 
 namespace olmts {
 
-struct InfoOptions {
-  std::string base;
-  bool concat = false;
-  bool json = false;
-};
-void RunInfo(const InfoOptions& options);
-
-struct ParamsOptions {
-  std::string base;
-  bool json = false;
-};
-void RunParams(const ParamsOptions& options);
-
-struct RecordOptions {  // tags and gaps
-  std::string base;
-  int stream = 1;
-  bool concat = false;
-};
-void RunTags(const RecordOptions& options);
-void RunGaps(const RecordOptions& options);
-
-struct ScansOptions {
-  std::string base;
-  int stream = 1;
-  std::optional<std::string> start;
-  std::optional<long long> count;
-  std::optional<double> duration_s;
-  bool concat = false;
-  bool binary = false;
-};
-void RunScans(const ScansOptions& options);
-
-struct SpectraOptions {
-  std::string base;
-  std::optional<long long> count;
-};
-void RunSpectra(const SpectraOptions& options);
-
-struct ResponseOptions {
-  std::string base;
-  std::string box;
-  std::vector<std::string> sensors;
-  int sensor_kind = 2;
-  int stream = 1;
-  std::optional<double> fmin, fmax;
-  int points = 0;
-  std::vector<double> frequencies;
-  bool json = false;
-};
-void RunResponse(const ResponseOptions& options);
-
-void RunSample(const std::string& directory);
-void RunDemo(const std::string& directory);
+void AddInfoCommand(CLI::App& app);
+void AddParamsCommand(CLI::App& app);
+void AddTagsCommand(CLI::App& app);
+void AddGapsCommand(CLI::App& app);
+void AddScansCommand(CLI::App& app);
+void AddSpectraCommand(CLI::App& app);
+void AddResponseCommand(CLI::App& app);
+void AddSampleCommand(CLI::App& app);
+void AddDemoCommand(CLI::App& app);
 
 }  // namespace olmts

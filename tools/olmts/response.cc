@@ -82,7 +82,8 @@ std::vector<ChannelResponse> InstrumentResponse::At(int stream, double f) const 
     double aux[12] = {};
     const int32_t status = CalcSensorRespHT(sensors_[file]->get(), recording_.get(), f, resp, aux);
     // Here every channel is computed and the negative companions mark the bad ones.
-    if (status != OLMTS_OK && status != OLMTS_NO_RESPONSE) Check(status, sensors_[file]->path() + ": sensor response" + where);
+    if (status != OLMTS_OK && status != OLMTS_NO_RESPONSE)
+      Check(status, sensors_[file]->path() + ": sensor response" + where);
     for (int c = 0; c < channels_; ++c) {
       const SensorChannel& s = map_[static_cast<std::size_t>(c)];
       if (s.file != static_cast<int>(file)) continue;

@@ -9,20 +9,26 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "olmts/cli.h"
 #include "olmts/commands.h"
+#include "olmts/output.h"
 #include "olmts/response.h"
 #include "olmts/tool.h"
 
 namespace olmts {
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-std::string Number(double value) {
-  char text[32];
-  auto [end, ec] = std::to_chars(text, text + sizeof text, value);
-  return ec == std::errc() ? std::string(text, end) : "nan";
-}
+struct ResponseOptions {
+  std::string base;
+  std::string box;
+  std::vector<std::string> sensors;
+  int sensor_kind = 2;
+  int stream = 1;
+  std::optional<double> fmin, fmax;
+  int points = 0;
+  std::vector<double> frequencies;
+  bool json = false;
+};
 
 std::vector<double> Frequencies(const ResponseOptions& options) {
   if (!options.frequencies.empty()) return options.frequencies;
@@ -49,9 +55,9 @@ Json Part(const ResponseValue& v) {
   return j;
 }
 
-}  // namespace
-
 void RunResponse(const ResponseOptions& options) {
+  if ((options.fmin || options.fmax || options.points) && !(options.fmin && options.fmax && options.points > 0))
+    throw ToolError("response: a sweep needs --fmin, --fmax and --points");
   const std::vector<double> frequencies = Frequencies(options);
   Recording recording(options.base);
   recording.RequireStream(options.stream);
@@ -59,8 +65,8 @@ void RunResponse(const ResponseOptions& options) {
   const int stream = options.stream;
   const double rate = recording.SampleRate(stream);
   double delay = 0;
-  Check(GetAcqDelayHT(recording.get(), stream, &delay), recording.base() + ".TBL: acquisition delay of stream " +
-                                                            std::to_string(stream));
+  Check(GetAcqDelayHT(recording.get(), stream, &delay),
+        recording.base() + ".TBL: acquisition delay of stream " + std::to_string(stream));
   const std::vector<std::string> names = ChannelNames(recording.get(), instrument.channels());
 
   // Every response first, so that a failure prints only its message.
@@ -72,8 +78,9 @@ void RunResponse(const ResponseOptions& options) {
     std::cout << "recording  " << recording.base() << "  stream " << stream << ", " << Number(rate) << " Hz\n";
     std::cout << "box        " << instrument.box_path() << '\n';
     for (int c = 0; c < instrument.channels(); ++c)
-      std::cout << "sensor " << names[static_cast<std::size_t>(c)] << (names[static_cast<std::size_t>(c)].size() < 3 ? "  " : " ")
-                << "  " << instrument.SensorSource(c) << '\n';
+      std::cout << "sensor " << names[static_cast<std::size_t>(c)]
+                << (names[static_cast<std::size_t>(c)].size() < 3 ? "  " : " ") << "  " << instrument.SensorSource(c)
+                << '\n';
     std::cout << "delay      " << Number(delay) << " samples = " << Number(delay / rate) << " s\n\n";
     std::printf("%10s %-4s %11s %8s %9s %11s %8s %9s %11s %8s %9s\n", "freq_hz", "chan", "box_mag", "box_deg",
                 "box_aux", "sensor_mag", "sens_deg", "sens_aux", "total_mag", "total_deg", "total_aux");
@@ -121,6 +128,33 @@ void RunResponse(const ResponseOptions& options) {
     j["responses"] = rows;
     std::cout << j.dump(2) << '\n';
   }
+}
+
+}  // namespace
+
+void AddResponseCommand(CLI::App& app) {
+  auto options = std::make_shared<ResponseOptions>();
+  CLI::App* command =
+      app.add_subcommand("response", "box, sensor and total response per channel, and the acquisition delay");
+  AddBase(command, &options->base);
+  command->add_option("--box", options->box, "box calibration base path (BOX.CLB)")->required();
+  command->add_option("--sensor", options->sensors,
+                      "sensor calibration base path (SENSOR.CLC); repeat for one file per magnetic "
+                      "component, in the order Hx, Hy, Hz");
+  command->add_option("--sensor-kind", options->sensor_kind, "sensor calibration kind: 2, or 3 for CNOM sensors")
+      ->check(CLI::IsMember({2, 3}));
+  AddStream(command, &options->stream);
+  CLI::Option* fmin =
+      command->add_option("--fmin", options->fmin, "lowest frequency of a sweep, Hz")->check(kFinitePositive);
+  CLI::Option* fmax =
+      command->add_option("--fmax", options->fmax, "highest frequency of a sweep, Hz")->check(kFinitePositive);
+  CLI::Option* points =
+      command->add_option("--points", options->points, "points of a logarithmic sweep")->check(CLI::Range(1, 100000));
+  CLI::Option* freq =
+      command->add_option("--freq,-f", options->frequencies, "frequencies, Hz")->check(kFiniteNonNegative);
+  freq->excludes(fmin)->excludes(fmax)->excludes(points);
+  AddJson(command, &options->json);
+  command->callback([options] { RunResponse(*options); });
 }
 
 }  // namespace olmts

@@ -1,8 +1,8 @@
 #include "olmts/tool.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 
@@ -15,6 +15,17 @@ std::string DescribeStatus(int32_t status) {
 void Check(int32_t status, const std::string& what) {
   if (status != OLMTS_OK) throw ToolError(what + ": " + DescribeStatus(status));
 }
+
+namespace {
+
+bool read_problems = false;
+bool read_problems_allowed = false;
+
+}  // namespace
+
+void NoteReadProblem() { read_problems = true; }
+void AllowReadProblems() { read_problems_allowed = true; }
+bool ReadProblemsChangeExitCode() { return read_problems && !read_problems_allowed; }
 
 namespace {
 
@@ -66,7 +77,8 @@ void Recording::RequireStream(int stream) const {
   // on every call; asking for a tag field costs nothing and moves nothing.
   int32_t value = 0;
   if (ReadTagHT(handle_, stream, 1, "SCNT", OLMTS_TYPE_INT32, &value) == OLMTS_BAD_STREAM)
-    throw ToolError(Where(stream) + ": " + DescribeStatus(OLMTS_BAD_STREAM) + "; the file is missing or unreadable, or holds no record of the stream's rate class");
+    throw ToolError(Where(stream) + ": " + DescribeStatus(OLMTS_BAD_STREAM) +
+                    "; the file is missing or unreadable, or holds no record of the stream's rate class");
 }
 
 int Recording::ChannelCount() const {
@@ -206,8 +218,8 @@ TimeStamp ParseTime(const std::string& text, double* fraction_s) {
     }
   }
   if (fraction_s != nullptr) *fraction_s = fraction;
-  if (year < 1970 || year > 2099 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
-      hour > 23 || minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0)
+  if (year < 1970 || year > 2099 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
+      minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0)
     return fail();
   TimeStamp stamp{};
   stamp.second = static_cast<uint8_t>(second);
@@ -230,8 +242,7 @@ std::vector<std::string> ChannelNames(TsHandle* recording, int count) {
   static const char* const kNames[] = {"Ex", "Ey", "Ez", "Hx", "Hy", "Hz"};
   for (int i = 0; i < 6; ++i) {
     int32_t channel = 0;
-    if (ReadPrmHT(recording, kParams[i], OLMTS_TYPE_INT32, &channel) == OLMTS_OK && channel >= 1 &&
-        channel <= count)
+    if (ReadPrmHT(recording, kParams[i], OLMTS_TYPE_INT32, &channel) == OLMTS_OK && channel >= 1 && channel <= count)
       names[static_cast<std::size_t>(channel - 1)] = kNames[i];
   }
   return names;
@@ -247,6 +258,19 @@ std::optional<TimeStamp> TagTime(TsHandle* recording, int stream, int which) {
   TimeStamp value{};
   if (ReadTagHT(recording, stream, which, "UTC", OLMTS_TYPE_TIMESTAMP, &value) != OLMTS_OK) return std::nullopt;
   return value;
+}
+
+double TagRate(TsHandle* recording, int stream, int which) {
+  const auto rate = TagInt(recording, stream, which, "RATE");
+  const auto unit = TagInt(recording, stream, which, "RUNT");
+  if (!rate) return 0;
+  return unit && *unit != 0 ? *rate / 60.0 : static_cast<double>(*rate);
+}
+
+std::string TableText(TsHandle* recording, const char* name) {
+  char text[17] = {};
+  if (ReadPrmHT(recording, name, OLMTS_TYPE_TEXT16, text) != OLMTS_OK) return "";
+  return std::string(text, strnlen(text, 16));
 }
 
 }  // namespace olmts

@@ -18,6 +18,13 @@ class ToolError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A fault met while reading that the command reported on stderr and read past
+// or stopped at: the command finishes its output, and olmts exits with 2 unless
+// --allow-errors was given.
+void NoteReadProblem();
+void AllowReadProblems();
+bool ReadProblemsChangeExitCode();
+
 // "status 1223 (stream number out of range or stream not usable)".
 std::string DescribeStatus(int32_t status);
 // Throws a ToolError "<what>: status N (meaning)" unless status is 0.
@@ -87,5 +94,11 @@ std::vector<std::string> ChannelNames(TsHandle* recording, int count);
 // Reads a tag field of the record consumed last (which = 0) or the next one.
 std::optional<int32_t> TagInt(TsHandle* recording, int stream, int which, const char* name);
 std::optional<TimeStamp> TagTime(TsHandle* recording, int stream, int which);
+// Samples per second of the last (which = 0) or next record from its tag: RATE
+// per second, or per minute for any other unit code (as the library's gap test
+// counts them); 0 when the tag has no rate.
+double TagRate(TsHandle* recording, int stream, int which);
+// A 16-byte text parameter of the table; empty when it has none.
+std::string TableText(TsHandle* recording, const char* name);
 
 }  // namespace olmts

@@ -1,0 +1,306 @@
+#include "units/converter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#if defined(OLMTSFIL_HAVE_KISSFFT)
+#include <kissfft.hh>
+#endif
+
+namespace olmtsfil::units {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kCountsFullScale = 8388608.0;
+constexpr int32_t kMinBlock = 64;
+constexpr int32_t kMaxDefaultBlock = 1 << 18;
+constexpr int32_t kMaxBlock = 1 << 22;
+// A block spans this many periods of the lowest frequency restored.
+constexpr double kPeriodsPerBlock = 16.0;
+// Nothing is restored where the response falls below this fraction of its
+// passband gain: dividing by it would only amplify noise and rounding.
+constexpr double kResponseFloor = 1e-6;
+
+bool PowerOfTwo(int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
+
+int32_t NextPowerOfTwo(double x) {
+  int32_t n = kMinBlock;
+  while (n < x && n < kMaxBlock) n *= 2;
+  return n;
+}
+
+class NominalConverter : public Converter {
+ public:
+  explicit NominalConverter(std::vector<double> scale) : scale_(std::move(scale)) {
+    channels_ = static_cast<int>(scale_.size());
+  }
+  int32_t Push(const double* values, int64_t scans) override {
+    for (int64_t i = 0; i < scans; ++i)
+      for (int c = 0; c < channels_; ++c)
+        ready_.push_back(values[i * channels_ + c] * scale_[static_cast<std::size_t>(c)]);
+    return OLMTS_OK;
+  }
+  int32_t Finish() override { return OLMTS_OK; }
+
+ private:
+  std::vector<double> scale_;
+};
+
+#if defined(OLMTSFIL_HAVE_KISSFFT)
+// Overlap-save over blocks of N scans: each block restores its middle half,
+// reaching a quarter block to either side, so every output scan sees the same
+// filter whatever block it falls in. Per block and channel the linear trend
+// is removed and the outer eighths are tapered; outside the run the input is
+// zero. Two channels share one complex transform (real and imaginary part).
+class DeconvolvingConverter : public Converter {
+ public:
+  DeconvolvingConverter(int channels, const Band& band, std::vector<std::vector<std::complex<double>>> filters)
+      : n_(band.block),
+        margin_(band.block / 4),
+        core_(band.block / 2),
+        filters_(std::move(filters)),
+        forward_(static_cast<std::size_t>(band.block), false),
+        inverse_(static_cast<std::size_t>(band.block), true) {
+    channels_ = channels;
+    fmin_ = band.fmin;
+    fmax_ = band.fmax;
+    block_ = band.block;
+    taper_.resize(static_cast<std::size_t>(margin_ / 2));
+    for (std::size_t i = 0; i < taper_.size(); ++i)
+      taper_[i] = 0.5 - 0.5 * std::cos(kPi * (static_cast<double>(i) + 0.5) / static_cast<double>(taper_.size()));
+    work_.resize(static_cast<std::size_t>(n_));
+    spectrum_.resize(static_cast<std::size_t>(n_));
+    segment_.resize(static_cast<std::size_t>(n_) * 2);
+    Reset();
+  }
+
+  int32_t Push(const double* values, int64_t scans) override {
+    history_.insert(history_.end(), values, values + scans * channels_);
+    total_ += scans;
+    // Block b restores scans [b K, b K + K) and needs scans up to b K + K + M.
+    while (total_ >= next_ * core_ + core_ + margin_) Process(false);
+    return OLMTS_OK;
+  }
+
+  int32_t Finish() override {
+    while (next_ * core_ < total_) Process(true);
+    Reset();
+    return OLMTS_OK;
+  }
+
+ private:
+  void Reset() {
+    history_.clear();
+    total_ = 0;
+    next_ = 0;
+    // The history starts M scans before the run: zeros there.
+    history_start_ = -margin_;
+    history_.assign(static_cast<std::size_t>(margin_) * static_cast<std::size_t>(channels_), 0.0);
+  }
+
+  // Copies channel c of the block starting at scan `first` into `out`, with
+  // zeros outside the run, the linear trend of the run's scans removed and the
+  // ends tapered.
+  void Segment(int c, int64_t first, double* out) const {
+    double s0 = 0, s1 = 0, s2 = 0, sy = 0, sxy = 0;
+    for (int64_t i = 0; i < n_; ++i) {
+      const int64_t scan = first + i;
+      if (scan < 0 || scan >= total_) {
+        out[i] = 0;
+        continue;
+      }
+      const double y = history_[static_cast<std::size_t>((scan - history_start_) * channels_ + c)];
+      out[i] = y;
+      const double x = static_cast<double>(i);
+      s0 += 1;
+      s1 += x;
+      s2 += x * x;
+      sy += y;
+      sxy += x * y;
+    }
+    const double det = s0 * s2 - s1 * s1;
+    const double slope = det != 0 ? (s0 * sxy - s1 * sy) / det : 0.0;
+    const double offset = s0 > 0 ? (sy - slope * s1) / s0 : 0.0;
+    for (int64_t i = 0; i < n_; ++i) {
+      const int64_t scan = first + i;
+      if (scan < 0 || scan >= total_) continue;
+      out[i] -= offset + slope * static_cast<double>(i);
+    }
+    const int64_t t = static_cast<int64_t>(taper_.size());
+    for (int64_t i = 0; i < t; ++i) {
+      out[i] *= taper_[static_cast<std::size_t>(i)];
+      out[n_ - 1 - i] *= taper_[static_cast<std::size_t>(i)];
+    }
+  }
+
+  void Process(bool at_end) {
+    const int64_t first = next_ * core_ - margin_;
+    const int64_t produced = at_end ? std::min<int64_t>(core_, total_ - next_ * core_) : core_;
+    std::vector<double> out(static_cast<std::size_t>(produced) * static_cast<std::size_t>(channels_));
+    double* a = segment_.data();
+    double* b = segment_.data() + n_;
+    for (int c = 0; c < channels_; c += 2) {
+      const bool pair = c + 1 < channels_;
+      Segment(c, first, a);
+      if (pair) Segment(c + 1, first, b);
+      for (int64_t i = 0; i < n_; ++i) work_[static_cast<std::size_t>(i)] = {a[i], pair ? b[i] : 0.0};
+      forward_.transform(work_.data(), spectrum_.data());
+      const std::vector<std::complex<double>>& g1 = filters_[static_cast<std::size_t>(c)];
+      const std::vector<std::complex<double>>* g2 = pair ? &filters_[static_cast<std::size_t>(c + 1)] : nullptr;
+      const int64_t half = n_ / 2;
+      for (int64_t k = 0; k <= half; ++k) {
+        const int64_t m = (n_ - k) % n_;
+        const std::complex<double> zk = spectrum_[static_cast<std::size_t>(k)];
+        const std::complex<double> zm = std::conj(spectrum_[static_cast<std::size_t>(m)]);
+        const std::complex<double> x1 = 0.5 * (zk + zm);
+        const std::complex<double> x2 = std::complex<double>(0, -0.5) * (zk - zm);
+        const std::complex<double> f1 = g1[static_cast<std::size_t>(k)];
+        const std::complex<double> f2 = g2 != nullptr ? (*g2)[static_cast<std::size_t>(k)] : 0.0;
+        // Bin k and its mirror N - k of the two real outputs, packed again.
+        const std::complex<double> j(0, 1);
+        const std::complex<double> yk = f1 * x1 + j * f2 * x2;
+        const std::complex<double> ym = std::conj(f1 * x1) + j * std::conj(f2 * x2);
+        work_[static_cast<std::size_t>(k)] = yk;
+        if (m != k) work_[static_cast<std::size_t>(m)] = ym;
+      }
+      inverse_.transform(work_.data(), spectrum_.data());
+      const double norm = 1.0 / static_cast<double>(n_);
+      for (int64_t i = 0; i < produced; ++i) {
+        const std::complex<double> y = spectrum_[static_cast<std::size_t>(margin_ + i)] * norm;
+        out[static_cast<std::size_t>(i * channels_ + c)] = y.real();
+        if (pair) out[static_cast<std::size_t>(i * channels_ + c + 1)] = y.imag();
+      }
+    }
+    for (int c = 0; c < channels_; ++c)
+      if (filters_[static_cast<std::size_t>(c)].empty())
+        for (int64_t i = 0; i < produced; ++i)
+          out[static_cast<std::size_t>(i * channels_ + c)] = std::numeric_limits<double>::quiet_NaN();
+    ready_.insert(ready_.end(), out.begin(), out.end());
+    ++next_;
+    // Scans before the next block's first are no longer needed.
+    const int64_t keep_from = next_ * core_ - margin_;
+    const int64_t drop =
+        std::clamp<int64_t>(keep_from - history_start_, 0, static_cast<int64_t>(history_.size()) / channels_);
+    history_.erase(history_.begin(), history_.begin() + drop * channels_);
+    history_start_ += drop;
+  }
+
+  const int64_t n_, margin_, core_;
+  std::vector<std::vector<std::complex<double>>> filters_;  // per channel, bins 0 ... N/2; empty: unusable
+  kissfft<double> forward_, inverse_;
+  std::vector<double> taper_;
+  std::vector<std::complex<double>> work_, spectrum_;
+  std::vector<double> segment_;
+  std::vector<double> history_;  // scans from history_start_ on, x channels
+  int64_t history_start_ = 0;
+  int64_t total_ = 0;  // scans pushed in this run
+  int64_t next_ = 0;   // next block to process
+};
+#endif
+
+double BandWeight(double f, const Band& band, double nyquist) {
+  const double low_edge = band.fmin / 2;
+  const double high_edge = std::min(band.fmax * 1.25, nyquist);
+  if (f < low_edge || f > high_edge) return 0.0;
+  if (f < band.fmin) return 0.5 - 0.5 * std::cos(kPi * (f - low_edge) / (band.fmin - low_edge));
+  if (f > band.fmax)
+    return high_edge > band.fmax ? 0.5 + 0.5 * std::cos(kPi * (f - band.fmax) / (high_edge - band.fmax)) : 0.0;
+  return 1.0;
+}
+
+}  // namespace
+
+int64_t Converter::Pull(double* out, int64_t capacity) {
+  const int64_t available = static_cast<int64_t>(ready_.size()) / std::max(channels_, 1);
+  const int64_t n = std::min(available, capacity);
+  const auto end = ready_.begin() + n * channels_;
+  std::copy(ready_.begin(), end, out);
+  ready_.erase(ready_.begin(), end);
+  return n;
+}
+
+int32_t MakeNominalConverter(Chain& chain, std::unique_ptr<Converter>* out) {
+  std::vector<double> scale(static_cast<std::size_t>(chain.channels()));
+  for (int c = 0; c < chain.channels(); ++c) {
+    std::complex<double> total;
+    bool outside = false;
+    const int32_t st = chain.Response(c, -1, chain.gain_frequency(), &total, &outside);
+    if (st != OLMTS_OK && st != OLMTS_NO_RESPONSE) return st;
+    const double gain = st == OLMTS_OK ? std::abs(total) : 0.0;
+    // An inverting chain keeps its sign; the phase is otherwise the
+    // deconvolution's business.
+    const double sign = total.real() < 0 ? -1.0 : 1.0;
+    scale[static_cast<std::size_t>(c)] =
+        gain > 0 ? sign * kCountsFullScale / gain : std::numeric_limits<double>::quiet_NaN();
+  }
+  *out = std::make_unique<NominalConverter>(std::move(scale));
+  return OLMTS_OK;
+}
+
+int32_t ChooseBand(const Chain& chain, const ConvertOptions& options, Band* band) {
+  const double rate = chain.sample_rate();
+  const double nyquist = rate / 2;
+  double cal_low = 0, cal_high = std::numeric_limits<double>::infinity();
+  for (int c = 0; c < chain.channels(); ++c)
+    for (const Stage& s : chain.channel(c).stages) {
+      if (s.range.low <= 0 && s.range.high <= 0) continue;
+      cal_low = std::max(cal_low, s.range.low);
+      cal_high = std::min(cal_high, s.range.high);
+    }
+  if (options.block != 0 && (!PowerOfTwo(options.block) || options.block < kMinBlock || options.block > kMaxBlock))
+    return OLMTS_BAD_ARGUMENT;
+  if (options.fmin_hz < 0 || options.fmax_hz < 0 || !std::isfinite(options.fmin_hz) || !std::isfinite(options.fmax_hz))
+    return OLMTS_BAD_ARGUMENT;
+  Band b;
+  if (options.block != 0) {
+    b.block = options.block;
+  } else {
+    const double low = options.fmin_hz > 0 ? options.fmin_hz : std::max(cal_low, 1e-9);
+    b.block = std::min(NextPowerOfTwo(std::max(4096.0, kPeriodsPerBlock * rate / low)), kMaxDefaultBlock);
+  }
+  b.fmin = options.fmin_hz > 0 ? options.fmin_hz : std::max(cal_low, kPeriodsPerBlock * rate / b.block);
+  b.fmax = options.fmax_hz > 0 ? options.fmax_hz : std::min(cal_high, 0.4 * rate);
+  if (b.fmax > nyquist || !(b.fmin < b.fmax)) return OLMTS_BAD_ARGUMENT;
+  *band = b;
+  return OLMTS_OK;
+}
+
+int32_t MakeDeconvolvingConverter(Chain& chain, const ConvertOptions& options, std::unique_ptr<Converter>* out) {
+#if defined(OLMTSFIL_HAVE_KISSFFT)
+  Band band;
+  if (int32_t st = ChooseBand(chain, options, &band); st != OLMTS_OK) return st;
+  const int channels = chain.channels();
+  const double rate = chain.sample_rate();
+  std::vector<double> passband(static_cast<std::size_t>(channels));
+  for (int c = 0; c < channels; ++c) passband[static_cast<std::size_t>(c)] = chain.Gain(c, -1);
+  std::vector<std::vector<std::complex<double>>> filters(static_cast<std::size_t>(channels));
+  for (int c = 0; c < channels; ++c)
+    if (passband[static_cast<std::size_t>(c)] > 0)
+      filters[static_cast<std::size_t>(c)].assign(static_cast<std::size_t>(band.block / 2 + 1), 0.0);
+  std::vector<std::complex<double>> total(static_cast<std::size_t>(channels));
+  for (int32_t k = 0; k <= band.block / 2; ++k) {
+    const double f = rate * k / band.block;
+    const double w = BandWeight(f, band, rate / 2);
+    if (w == 0) continue;
+    if (int32_t st = chain.TotalResponses(f, total.data()); st != OLMTS_OK) return st;
+    for (int c = 0; c < channels; ++c) {
+      std::vector<std::complex<double>>& g = filters[static_cast<std::size_t>(c)];
+      if (g.empty()) continue;
+      const std::complex<double> h = total[static_cast<std::size_t>(c)];
+      if (std::abs(h) < kResponseFloor * passband[static_cast<std::size_t>(c)]) continue;
+      g[static_cast<std::size_t>(k)] = w * kCountsFullScale / h;
+    }
+  }
+  *out = std::make_unique<DeconvolvingConverter>(channels, band, std::move(filters));
+  return OLMTS_OK;
+#else
+  (void)chain;
+  (void)options;
+  (void)out;
+  return OLMTS_NOT_AVAILABLE;
+#endif
+}
+
+}  // namespace olmtsfil::units

@@ -1,0 +1,52 @@
+// Conversion of scans in fractions of full scale to the physical units of a
+// chain: a scalar per channel (nominal), or the whole response removed in the
+// frequency domain over overlapping blocks (deconvolved).
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "units/chain.h"
+
+namespace olmtsfil::units {
+
+struct ConvertOptions {
+  double fmin_hz = 0;
+  double fmax_hz = 0;
+  int32_t block = 0;
+};
+
+class Converter {
+ public:
+  virtual ~Converter() = default;
+  virtual int32_t Push(const double* values, int64_t scans) = 0;
+  virtual int32_t Finish() = 0;
+  int64_t Pull(double* out, int64_t capacity);
+  int channels() const { return channels_; }
+  double fmin() const { return fmin_; }
+  double fmax() const { return fmax_; }
+  int32_t block() const { return block_; }
+
+ protected:
+  int channels_ = 0;
+  double fmin_ = 0, fmax_ = 0;
+  int32_t block_ = 0;
+  std::deque<double> ready_;  // scans x channels
+};
+
+// Status 0 with a new converter in *out, or the reason none can be made.
+int32_t MakeNominalConverter(Chain& chain, std::unique_ptr<Converter>* out);
+int32_t MakeDeconvolvingConverter(Chain& chain, const ConvertOptions& options, std::unique_ptr<Converter>* out);
+
+// The default band of a deconvolution and its FFT length, from the chain's
+// calibrated frequencies and the stream's rate (docs/units.md).
+struct Band {
+  double fmin = 0, fmax = 0;
+  int32_t block = 0;
+};
+int32_t ChooseBand(const Chain& chain, const ConvertOptions& options, Band* band);
+
+}  // namespace olmtsfil::units

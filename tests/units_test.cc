@@ -1,0 +1,396 @@
+// The physical-units extension through the C interface, on the sample
+// recording: the stages of every channel and what they are made of, the checks
+// of the calibrations given, and the tones coming back from the conversions.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "olmtsfil.h"
+#include "writer/bytes_io.h"
+#include "writer/sample_recording.h"
+
+namespace {
+
+using namespace olmtsfil::testdata;
+constexpr double kPi = std::numbers::pi;
+
+std::complex<double> Z(Complex c) { return {c.re, c.im}; }
+
+class UnitsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new ScratchDirectory("units");
+    sample_ = new SampleRecording(WriteSampleRecording(dir_->path()));
+  }
+  static void TearDownTestSuite() {
+    delete sample_;
+    delete dir_;
+  }
+
+  void SetUp() override {
+    ts_ = TSOpenHT(sample_->base.c_str());
+    box_ = CalOpenHT(1, sample_->box_calibration.c_str());
+    ASSERT_NE(ts_, nullptr);
+    ASSERT_NE(box_, nullptr);
+    for (int i = 0; i < 3; ++i) {
+      coils_[i] = CalOpenHT(2, sample_->sensor_calibrations[static_cast<std::size_t>(i)].c_str());
+      ASSERT_NE(coils_[i], nullptr);
+    }
+  }
+  void TearDown() override {
+    olmts_chain_close(&chain_);
+    CalCloseHT(&box_);
+    for (CalHandle*& c : coils_) CalCloseHT(&c);
+    TSCloseHT(&ts_);
+  }
+
+  // The sample's sensors: Hx, Hy, Hz on channels 3 ... 5.
+  int32_t Open(int stream, int32_t options = 0, CalHandle* box = nullptr) {
+    CalHandle* sensors[12] = {nullptr, nullptr, coils_[0], coils_[1], coils_[2]};
+    return olmts_chain_open(ts_, stream, box != nullptr ? box : box_, sensors, nullptr, options, 0.0, &chain_);
+  }
+
+  OlmtsStageInfo Info(int channel, int stage) {
+    OlmtsStageInfo info{};
+    EXPECT_EQ(olmts_chain_stage_info(chain_, channel, stage, &info), OLMTS_OK);
+    return info;
+  }
+
+  std::complex<double> Response(int channel, int stage, double f, int32_t* outside = nullptr) {
+    Complex c{};
+    EXPECT_EQ(olmts_chain_stage_response(chain_, channel, stage, f, &c, outside), OLMTS_OK) << f;
+    return Z(c);
+  }
+
+  // Every scan of one contiguous stream, concatenated over its files.
+  std::vector<double> ReadAll(int stream) {
+    SetConcatHT(ts_, 1);
+    std::vector<double> out;
+    double v[12];
+    int32_t flag = 0;
+    while (ReadScanDblHT(ts_, stream, &flag, v) == OLMTS_OK) out.insert(out.end(), v, v + 5);
+    return out;
+  }
+
+  std::vector<double> Convert(int mode, const std::vector<double>& in, const OlmtsConvertOptions* options,
+                              int piece = 977) {
+    OlmtsConverter* conv = nullptr;
+    EXPECT_EQ(olmts_converter_open(chain_, mode, options, &conv), OLMTS_OK);
+    const int32_t scans = static_cast<int32_t>(in.size() / 5);
+    std::vector<double> out(in.size());
+    int32_t got = 0, n = 0;
+    for (int32_t i = 0; i < scans; i += piece) {
+      EXPECT_EQ(olmts_converter_push(conv, in.data() + i * 5, std::min(piece, scans - i)), OLMTS_OK);
+      EXPECT_EQ(olmts_converter_pull(conv, out.data() + got * 5, scans - got, &n), OLMTS_OK);
+      got += n;
+    }
+    EXPECT_EQ(olmts_converter_finish(conv), OLMTS_OK);
+    EXPECT_EQ(olmts_converter_pull(conv, out.data() + got * 5, scans - got, &n), OLMTS_OK);
+    got += n;
+    EXPECT_EQ(got, scans);
+    olmts_converter_close(&conv);
+    EXPECT_EQ(conv, nullptr);
+    return out;
+  }
+
+  static ScratchDirectory* dir_;
+  static SampleRecording* sample_;
+  TsHandle* ts_ = nullptr;
+  CalHandle* box_ = nullptr;
+  CalHandle* coils_[3] = {};
+  OlmtsChain* chain_ = nullptr;
+};
+ScratchDirectory* UnitsTest::dir_ = nullptr;
+SampleRecording* UnitsTest::sample_ = nullptr;
+
+// Least-squares amplitude and phase (degrees, of A cos(2 pi f t + phase)) of
+// the tones `freqs` in y(t), with an offset, solved by normal equations.
+std::vector<std::pair<double, double>> FitTones(const std::vector<double>& t, const std::vector<double>& y,
+                                                const std::vector<double>& freqs) {
+  const std::size_t k = 2 * freqs.size() + 1;
+  std::vector<double> a(k * k, 0.0), b(k, 0.0), row(k);
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    for (std::size_t j = 0; j < freqs.size(); ++j) {
+      row[2 * j] = std::cos(2 * kPi * freqs[j] * t[i]);
+      row[2 * j + 1] = std::sin(2 * kPi * freqs[j] * t[i]);
+    }
+    row[k - 1] = 1.0;
+    for (std::size_t p = 0; p < k; ++p) {
+      b[p] += row[p] * y[i];
+      for (std::size_t q = 0; q < k; ++q) a[p * k + q] += row[p] * row[q];
+    }
+  }
+  for (std::size_t p = 0; p < k; ++p)  // Gauss-Jordan; the system is well conditioned
+    for (std::size_t r = 0; r < k; ++r) {
+      if (r == p) continue;
+      const double m = a[r * k + p] / a[p * k + p];
+      for (std::size_t q = 0; q < k; ++q) a[r * k + q] -= m * a[p * k + q];
+      b[r] -= m * b[p];
+    }
+  std::vector<std::pair<double, double>> out;
+  for (std::size_t j = 0; j < freqs.size(); ++j) {
+    const double c = b[2 * j] / a[2 * j * k + 2 * j], s = b[2 * j + 1] / a[(2 * j + 1) * k + 2 * j + 1];
+    out.push_back({std::hypot(c, s), std::atan2(-s, c) * 180 / kPi});
+  }
+  return out;
+}
+
+double WrapDegrees(double d) {
+  d = std::fmod(d, 360.0);
+  if (d > 180) d -= 360;
+  if (d <= -180) d += 360;
+  return d;
+}
+
+TEST_F(UnitsTest, StagesCarryUnitsSourcesAndTheLibrarysResponses) {
+  ASSERT_EQ(Open(3), OLMTS_OK);
+  int32_t n = 0;
+  ASSERT_EQ(olmts_chain_channels(chain_, &n), OLMTS_OK);
+  ASSERT_EQ(n, 5);
+  char component[4], units[8];
+  ASSERT_EQ(olmts_chain_channel(chain_, 1, component, units), OLMTS_OK);
+  EXPECT_STREQ(component, "Ex");
+  EXPECT_STREQ(units, "mV/km");
+  ASSERT_EQ(olmts_chain_channel(chain_, 4, component, units), OLMTS_OK);
+  EXPECT_STREQ(component, "Hy");
+  EXPECT_STREQ(units, "nT");
+
+  const char* electric[] = {"dipole", "box", "digitiser"};
+  const char* magnetic[] = {"sensor", "box", "digitiser"};
+  for (int c = 1; c <= 5; ++c) {
+    int32_t count = 0;
+    ASSERT_EQ(olmts_chain_stage_count(chain_, c, &count), OLMTS_OK);
+    ASSERT_EQ(count, 3);
+    for (int s = 0; s < 3; ++s) EXPECT_STREQ(Info(c, s).name, (c <= 2 ? electric : magnetic)[s]) << c;
+    // Each stage's output is the next one's input, physical units to counts.
+    EXPECT_STREQ(Info(c, 0).input_units, c <= 2 ? "mV/km" : "nT");
+    EXPECT_STREQ(Info(c, 0).output_units, "V");
+    EXPECT_STREQ(Info(c, 1).input_units, "V");
+    EXPECT_STREQ(Info(c, 1).output_units, "V");
+    EXPECT_STREQ(Info(c, 2).output_units, "counts");
+    EXPECT_EQ(Info(c, OLMTS_STAGE_TOTAL).flags, 0) << c;
+  }
+  EXPECT_DOUBLE_EQ(Info(1, 0).gain, 100 * 1e-6);  // 100 m dipole
+  EXPECT_NE(std::string(Info(1, 0).source).find("EXLN"), std::string::npos);
+  EXPECT_DOUBLE_EQ(Info(3, 2).gain, 8388608.0 / 6.4);
+  EXPECT_STREQ(Info(3, 0).serial, "COIL201");
+  EXPECT_DOUBLE_EQ(Info(3, 0).gain_frequency_hz, 1.5);
+
+  double samples = 0, seconds = 0, rate = 0, delay = 0;
+  ASSERT_EQ(olmts_chain_delay(chain_, &samples, &seconds), OLMTS_OK);
+  ASSERT_EQ(olmts_chain_sample_rate(chain_, &rate), OLMTS_OK);
+  ASSERT_EQ(GetAcqDelayHT(ts_, 3, &delay), OLMTS_OK);
+  EXPECT_EQ(samples, delay);
+  EXPECT_DOUBLE_EQ(seconds, delay / 150.0);
+
+  for (double f : {0.05, 1.0, 12.0, 40.0}) {
+    Complex box[12], sensor[1];
+    double aux[12];
+    ASSERT_EQ(CalcBoxRespHT(box_, ts_, 3, f, box, aux), OLMTS_OK);
+    ASSERT_EQ(CalcSensorRespHT(coils_[1], ts_, f, sensor, aux), OLMTS_OK);
+    // The box stage is the library's box response without the delay's phase.
+    const std::complex<double> library = Z(box[3]);
+    const std::complex<double> stage = Response(4, 1, f);
+    EXPECT_NEAR(std::abs(stage / library - std::polar(1.0, 2 * kPi * f * seconds)), 0.0, 1e-12) << f;
+    EXPECT_NEAR(std::abs(Response(4, 0, f) / Z(sensor[0]) - 1.0), 0.0, 1e-15) << f;
+    const std::complex<double> total = Response(4, 0, f) * stage * (8388608.0 / 6.4);
+    EXPECT_NEAR(std::abs(Response(4, OLMTS_STAGE_TOTAL, f) / total - 1.0), 0.0, 1e-12) << f;
+    // The writer's chain (fraction per unit, delay included) is the same thing.
+    const std::complex<double> written = SampleChainResponse(*sample_, 3, 3, f) * 8388608.0;
+    EXPECT_NEAR(std::abs(Response(4, OLMTS_STAGE_TOTAL, f) * std::polar(1.0, -2 * kPi * f * seconds) / written - 1.0),
+                0.0, 1e-12)
+        << f;
+  }
+}
+
+TEST_F(UnitsTest, FrequenciesOutsideTheCalibrationsAreFlagged) {
+  ASSERT_EQ(Open(2), OLMTS_OK);
+  int32_t outside = -1;
+  Response(3, 1, 100.0, &outside);
+  EXPECT_EQ(outside, 0);
+  Response(3, 1, 0.005, &outside);  // below the box's lowest table
+  EXPECT_EQ(outside, 1);
+  Response(3, OLMTS_STAGE_TOTAL, 0.005, &outside);
+  EXPECT_EQ(outside, 1);
+  Response(1, 0, 1e-6, &outside);  // a dipole has no calibrated range
+  EXPECT_EQ(outside, 0);
+  // Far above every table the library refuses: that status passes through.
+  Complex c;
+  EXPECT_EQ(olmts_chain_stage_response(chain_, 3, 0, 1e6, &c, &outside), OLMTS_OUT_OF_CAL_RANGE);
+  const OlmtsStageInfo box = Info(3, 1);
+  EXPECT_NEAR(box.fmin_hz, 0.01, 1e-6);
+  EXPECT_NEAR(box.fmax_hz, 20000.0, 1e-2);
+}
+
+TEST_F(UnitsTest, MissingSensorsFallBackToTheTablesValueSaidSoOrAreRefused) {
+  CalHandle* sensors[12] = {nullptr, nullptr, coils_[0], nullptr, coils_[2]};
+  ASSERT_EQ(olmts_chain_open(ts_, 3, box_, sensors, nullptr, 0, 0.0, &chain_), OLMTS_OK);
+  const OlmtsStageInfo hy = Info(4, 0);
+  EXPECT_EQ(hy.flags & OLMTS_STAGE_TABLE_NOMINAL, OLMTS_STAGE_TABLE_NOMINAL);
+  EXPECT_DOUBLE_EQ(hy.gain, 0.8);  // "HNOM", in V/nT like the calibrations' own value
+  EXPECT_NE(std::string(hy.source).find("HNOM"), std::string::npos);
+  EXPECT_STREQ(hy.input_units, "nT");
+  EXPECT_EQ(Info(4, OLMTS_STAGE_TOTAL).flags & OLMTS_STAGE_TABLE_NOMINAL, OLMTS_STAGE_TABLE_NOMINAL);
+  EXPECT_EQ(Info(3, 0).flags, 0);
+  olmts_chain_close(&chain_);
+
+  OlmtsChain* refused = nullptr;
+  EXPECT_EQ(olmts_chain_open(ts_, 3, box_, sensors, nullptr, OLMTS_CHAIN_REQUIRE_SENSORS, 0.0, &refused),
+            OLMTS_SENSOR_REQUIRED);
+  EXPECT_EQ(refused, nullptr);
+}
+
+TEST_F(UnitsTest, CalibrationsOfOtherInstrumentsAreRefusedOrReported) {
+  // The box calibration of another box ("SNUM" at byte 8 of the header).
+  const std::string other = dir_->path() + "/box777";
+  Bytes bytes = ReadFile(sample_->box_calibration + ".CLB");
+  bytes[8] = 0x09;
+  bytes[9] = 0x03;
+  WriteFile(other + ".CLB", bytes);
+  CalHandle* foreign = CalOpenHT(1, other.c_str());
+  ASSERT_NE(foreign, nullptr);
+  EXPECT_EQ(Open(3, 0, foreign), OLMTS_BOX_SERIAL_MISMATCH);
+  EXPECT_EQ(chain_, nullptr);
+  ASSERT_EQ(Open(3, OLMTS_CHAIN_FORCE_BOX, foreign), OLMTS_OK);
+  EXPECT_EQ(Info(1, 1).flags & OLMTS_STAGE_BOX_FORCED, OLMTS_STAGE_BOX_FORCED);
+  EXPECT_NE(std::string(Info(1, 1).source).find("101"), std::string::npos);  // the records' serial
+  olmts_chain_close(&chain_);
+  CalCloseHT(&foreign);
+
+  // Hy's coil on Hx: the table names COIL201 there.
+  CalHandle* swapped[12] = {nullptr, nullptr, coils_[1], coils_[0], coils_[2]};
+  ASSERT_EQ(olmts_chain_open(ts_, 3, box_, swapped, nullptr, 0, 0.0, &chain_), OLMTS_OK);
+  EXPECT_EQ(Info(3, 0).flags & OLMTS_STAGE_SERIAL_MISMATCH, OLMTS_STAGE_SERIAL_MISMATCH);
+  EXPECT_NE(std::string(Info(3, 0).source).find("COIL201"), std::string::npos);
+  EXPECT_EQ(Info(5, 0).flags & OLMTS_STAGE_SERIAL_MISMATCH, 0);
+}
+
+TEST_F(UnitsTest, ArgumentsAreCheckedBeforeAnythingIsMade) {
+  OlmtsChain* chain = nullptr;
+  EXPECT_EQ(olmts_chain_open(nullptr, 3, box_, nullptr, nullptr, 0, 0.0, &chain), OLMTS_NULL_HANDLE);
+  EXPECT_EQ(olmts_chain_open(ts_, 3, nullptr, nullptr, nullptr, 0, 0.0, &chain), OLMTS_NULL_CAL_HANDLE);
+  EXPECT_EQ(olmts_chain_open(ts_, 3, box_, nullptr, nullptr, 0, 0.0, nullptr), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_chain_open(ts_, 3, box_, nullptr, nullptr, 0x100, 0.0, &chain), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_chain_open(ts_, 0, box_, nullptr, nullptr, 0, 0.0, &chain), OLMTS_BAD_STREAM);
+  EXPECT_EQ(olmts_chain_open(ts_, 6, box_, nullptr, nullptr, 0, 0.0, &chain), OLMTS_BAD_STREAM);
+  CalHandle* sensors[12] = {nullptr, nullptr, coils_[0]};
+  const int32_t blocks[12] = {0, 0, 1};  // a one-channel coil has no block 1
+  EXPECT_EQ(olmts_chain_open(ts_, 3, box_, sensors, blocks, 0, 0.0, &chain), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(chain, nullptr);
+
+  ASSERT_EQ(Open(3), OLMTS_OK);
+  OlmtsStageInfo info;
+  Complex c;
+  int32_t count;
+  EXPECT_EQ(olmts_chain_stage_info(chain_, 0, 0, &info), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_chain_stage_info(chain_, 6, 0, &info), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_chain_stage_info(chain_, 1, 3, &info), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_chain_stage_info(chain_, 1, -2, &info), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_chain_stage_response(chain_, 1, 0, NAN, &c, nullptr), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_chain_stage_count(nullptr, 1, &count), OLMTS_BAD_ARGUMENT);
+
+  OlmtsConverter* conv = nullptr;
+  EXPECT_EQ(olmts_converter_open(chain_, 3, nullptr, &conv), OLMTS_BAD_ARGUMENT);
+  OlmtsConvertOptions bad{0, 0, 1000, 0};  // not a power of two
+  EXPECT_EQ(olmts_converter_open(chain_, OLMTS_UNITS_DECONVOLVED, &bad, &conv), OLMTS_BAD_ARGUMENT);
+  OlmtsConvertOptions above{0, 80, 0, 0};  // above the 75 Hz Nyquist frequency
+  EXPECT_EQ(olmts_converter_open(chain_, OLMTS_UNITS_DECONVOLVED, &above, &conv), OLMTS_BAD_ARGUMENT);
+  OlmtsConvertOptions inverted{10, 5, 0, 0};
+  EXPECT_EQ(olmts_converter_open(chain_, OLMTS_UNITS_DECONVOLVED, &inverted, &conv), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(conv, nullptr);
+  ASSERT_EQ(olmts_converter_open(chain_, OLMTS_UNITS_NOMINAL, nullptr, &conv), OLMTS_OK);
+  int32_t got = 0;
+  EXPECT_EQ(olmts_converter_push(conv, nullptr, 1), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_converter_pull(conv, nullptr, 1, &got), OLMTS_BAD_ARGUMENT);
+  olmts_converter_close(&conv);
+  olmts_converter_close(&conv);  // already NULL: nothing happens
+  olmts_chain_close(nullptr);
+}
+
+#if !defined(_WIN32)
+// The tones of every component come back from the deconvolved series of each
+// stream that resolves them, the 150 Hz one across midnight and its files.
+TEST_F(UnitsTest, DeconvolvedSeriesGiveBackTheInjectedTones) {
+  for (int stream : {3, 4}) {
+    SCOPED_TRACE(stream);
+    ASSERT_EQ(Open(stream), OLMTS_OK);
+    const std::vector<double> fractions = ReadAll(stream);
+    const std::size_t scans = fractions.size() / 5;
+    ASSERT_EQ(scans, stream == 3 ? 135000u : 18000u);
+    const std::vector<double> field = Convert(OLMTS_UNITS_DECONVOLVED, fractions, nullptr);
+    double rate = 0, delay = 0;
+    olmts_chain_sample_rate(chain_, &rate);
+    olmts_chain_delay(chain_, nullptr, &delay);
+    // Both streams start at the tones' reference; the edges carry the filter's
+    // transients and are left out of the fit.
+    const std::size_t edge = static_cast<std::size_t>(60 * rate);
+    for (int c = 0; c < 5; ++c) {
+      std::vector<double> freqs;
+      std::vector<SampleTone> tones;
+      for (const SampleTone& t : sample_->TonesOf(stream))
+        if (t.component == c) {
+          freqs.push_back(t.frequency_hz);
+          tones.push_back(t);
+        }
+      std::vector<double> t, y;
+      for (std::size_t i = edge; i < scans - edge; ++i) {
+        t.push_back(static_cast<double>(i) / rate - delay);
+        y.push_back(field[i * 5 + static_cast<std::size_t>(c)]);
+      }
+      const auto fitted = FitTones(t, y, freqs);
+      for (std::size_t k = 0; k < tones.size(); ++k) {
+        EXPECT_NEAR(fitted[k].first / tones[k].amplitude, 1.0, 0.005) << c << " " << freqs[k];
+        EXPECT_NEAR(WrapDegrees(fitted[k].second - tones[k].phase_deg), 0.0, 0.5) << c << " " << freqs[k];
+      }
+    }
+    olmts_chain_close(&chain_);
+    TSCloseHT(&ts_);
+    ts_ = TSOpenHT(sample_->base.c_str());
+  }
+}
+
+TEST_F(UnitsTest, BlocksJoinWithoutSeamsWhateverTheirLengthAndThePieces) {
+  ASSERT_EQ(Open(3), OLMTS_OK);
+  const std::vector<double> fractions = ReadAll(3);
+  OlmtsConvertOptions small{0.3, 40, 8192, 0}, large{0.3, 40, 65536, 0};
+  const std::vector<double> a = Convert(OLMTS_UNITS_DECONVOLVED, fractions, &small, 150);
+  const std::vector<double> b = Convert(OLMTS_UNITS_DECONVOLVED, fractions, &large, 20000);
+  const std::vector<double> c = Convert(OLMTS_UNITS_DECONVOLVED, fractions, &small, 7001);
+  EXPECT_EQ(a, c);  // the pieces pushed do not matter
+  // 8192-scan blocks restore 4096 scans each: every seam lies inside the
+  // compared span, where both results are the same filter's.
+  double worst = 0, scale = 0;
+  for (std::size_t i = 5 * 20000; i < a.size() - 5 * 20000; ++i) {
+    worst = std::max(worst, std::abs(a[i] - b[i]));
+    scale = std::max(scale, std::abs(b[i]));
+  }
+  EXPECT_LT(worst, 1e-4 * scale) << worst << " " << scale;
+}
+
+TEST_F(UnitsTest, NominalMatchesDeconvolvedInThePassband) {
+  ASSERT_EQ(Open(3), OLMTS_OK);
+  const std::vector<double> fractions = ReadAll(3);
+  const std::vector<double> nominal = Convert(OLMTS_UNITS_NOMINAL, fractions, nullptr);
+  const std::vector<double> deconvolved = Convert(OLMTS_UNITS_DECONVOLVED, fractions, nullptr);
+  // Ey's 1 Hz tone, near the 1.5 Hz gain frequency where the box is flat.
+  std::vector<double> t, yn, yd;
+  for (std::size_t i = 9000; i < fractions.size() / 5 - 9000; ++i) {
+    t.push_back(static_cast<double>(i) / 150.0);
+    yn.push_back(nominal[i * 5 + 1]);
+    yd.push_back(deconvolved[i * 5 + 1]);
+  }
+  const double an = FitTones(t, yn, {1.0, 12.0})[0].first, ad = FitTones(t, yd, {1.0, 12.0})[0].first;
+  EXPECT_NEAR(an / ad, 1.0, 0.01);
+  // A nominal value is one scalar per channel: the total gain at the gain frequency.
+  const double gain = Info(2, OLMTS_STAGE_TOTAL).gain;
+  EXPECT_NEAR(nominal[5 * 1000 + 1], fractions[5 * 1000 + 1] * 8388608.0 / gain,
+              1e-12 * std::abs(nominal[5 * 1000 + 1]));
+}
+#endif
+
+}  // namespace

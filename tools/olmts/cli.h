@@ -1,0 +1,38 @@
+// The options several subcommands share, declared once so that every command
+// spells, checks and documents them alike.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <optional>
+#include <string>
+
+namespace olmts {
+
+// Exit codes of olmts, the same for every command.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitError = 1,         // usage error, or the command could not do what was asked
+  kExitReadProblems = 2,  // done, but a stream stopped early or a file of a set was not read
+};
+
+// BASE: the recording's base path, or the path of its table file.
+CLI::Option* AddBase(CLI::App* command, std::string* base);
+// --stream N, required. Numbers are checked by the commands so that the
+// message can name the recording's file.
+CLI::Option* AddStream(CLI::App* command, int* stream);
+CLI::Option* AddConcat(CLI::App* command, bool* concat);
+CLI::Option* AddJson(CLI::App* command, bool* json);
+// --start TIME (ISO 8601).
+CLI::Option* AddStart(CLI::App* command, std::optional<std::string>* start, const std::string& what);
+// --count N, a whole number 0 or more.
+CLI::Option* AddCount(CLI::App* command, std::optional<long long>* count, const std::string& what);
+// --allow-errors: a stream that stops early is reported but does not change
+// the exit code.
+CLI::Option* AddAllowErrors(CLI::App* command);
+
+// Validators whose messages say what is wanted rather than a numeric range.
+extern const CLI::Validator kFiniteNonNegative;
+extern const CLI::Validator kFinitePositive;
+extern const CLI::Validator kWholeNonNegative;
+
+}  // namespace olmts
