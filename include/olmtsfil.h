@@ -215,6 +215,19 @@ OLMTS_API int32_t OLMTS_CALL olmts_gap_scans(TsHandle* handle, int32_t stream, i
  * OLMTS_BAD_STREAM (and OLMTS_NULL_HANDLE for a null rate_hz); rate_hz is written
  * only on OLMTS_OK. */
 OLMTS_API int32_t OLMTS_CALL olmts_record_rate_hz(TsHandle* handle, int32_t stream, int32_t which, double* rate_hz);
+/* The file of a stream's dated set that the reader has open: the file that holds
+ * the stream's next record (the one the next read consumes), or the file whose end
+ * was met last. file_index: 0 for the set's first file, n for the n-th file the
+ * reader continued into (files it could not open do not count); path: that
+ * file's path as the reader formed it, NUL-terminated, in a buffer of path_size
+ * bytes (a path longer than path_size - 1 bytes gives OLMTS_BAD_ARGUMENT, nothing
+ * written). Callers that list a set compare these with the files they expected,
+ * to name a file that exists but could not be read.
+ * Returns OLMTS_OK; OLMTS_NULL_HANDLE; OLMTS_BAD_STREAM for a stream outside 0..5
+ * or without a usable file; OLMTS_BAD_ARGUMENT for a NULL out-pointer or a small
+ * buffer. */
+OLMTS_API int32_t OLMTS_CALL olmts_stream_file(TsHandle* handle, int32_t stream, int32_t* file_index, char* path,
+                                               int32_t path_size);
 
 /* ---- Extensions: physical units -------------------------------------------
  * Not part of the HT family: functions named olmts_*, built on the exports

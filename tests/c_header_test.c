@@ -30,6 +30,13 @@ int main(void) {
     if (olmts_record_rate_hz(NULL, 1, 1, &rate) != OLMTS_NULL_HANDLE || rate != -1.0) return 9;
   }
   {
+    int32_t index = -1;
+    char path[8] = "x";
+    if (olmts_stream_file(NULL, 1, &index, path, (int32_t)sizeof path) != OLMTS_NULL_HANDLE || index != -1 ||
+        path[0] != 'x')
+      return 10;
+  }
+  {
     OlmtsChain* chain = NULL;
     OlmtsConverter* conv = NULL;
     OlmtsStageInfo info;

@@ -14,6 +14,8 @@ from .values import Parameters
 from .calibration import (Calibration, Response, Stages, box_response, default_sensor_channels, delay_phase,
                           read_fap, response_stages, sensor_response, to_fap)
 from ._native import LIBRARY_ENV, MissingExportError
+from . import units
+from .units import Chain, UnitsWarning
 
 
 def library_path():
@@ -29,5 +31,5 @@ __all__ = [
     "NoResponseError", "OlmtsError", "OpenError", "OutOfCalibrationRangeError", "Parameters", "Recording",
     "Response", "STATUS", "Scans", "Spectra", "Stages", "Stream", "StreamError", "TypeMismatchError",
     "box_response", "decode_samples", "default_sensor_channels", "delay_phase", "library_path", "read_fap",
-    "response_stages", "sensor_response", "status_text", "to_fap",
+    "response_stages", "sensor_response", "status_text", "to_fap", "units", "Chain", "UnitsWarning",
 ]

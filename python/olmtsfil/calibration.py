@@ -188,12 +188,14 @@ class Stages(collections.namedtuple("Stages", "frequencies channels sensor box t
     """Response stages of one stream, per channel of the recording (columns
     follow ``channels``, the component names of channels 1 ... n):
 
-    - ``sensor``: the sensor response (NaN where no sensor block serves the
-      channel or no sensor calibration was given);
-    - ``box``: the box response, analog and digital parts together, without
-      the linear phase of the acquisition delay (box_response() gives the
-      library's value, which includes it);
-    - ``total``: sensor x box;
+    - ``sensor``: the first stage, physical units to volts: the dipole (its
+      length x 1e-6 V per mV/km) for electric channels, the sensor (V/nT, its
+      calibration or the table's nominal value) for magnetic ones;
+    - ``box``: the box response in V/V, analog front end and digital filters
+      together, without the linear phase of the acquisition delay (the word
+      "box" means this in the tool as well; box_response() gives the library's
+      own value, which includes that phase);
+    - ``total``: sensor x box, volts at the converter per physical unit;
     - ``delay``: the acquisition delay (samples, seconds), the time shift to
       apply to sample times. Kept out of the responses so that a caller who
       corrects the times and divides by ``total`` removes the delay once.
@@ -217,39 +219,64 @@ class Stages(collections.namedtuple("Stages", "frequencies channels sensor box t
                       description="%s response of channel %d (%s)" % (stage, column + 1, self.channels[column]))
 
 
-def response_stages(rec, stream, freqs, box=None, sensor=None, sensor_channels=None, delay_in_box=False):
-    """The stages of ``stream`` of the recording at each frequency (see Stages).
-    ``delay_in_box`` keeps the delay's linear phase in the box stage, as the
-    library forms it (then do not shift the sample times as well).
+def response_stages(rec, stream, freqs, box=None, sensor=None, sensor_channels=None, delay_in_box=False,
+                    require_sensors=False, force_box=False, gain_frequency=None):
+    """The stages of ``stream`` of the recording at each frequency (see Stages),
+    from the library's chain of stages (olmtsfil.units.Chain, docs/units.md).
+    ``delay_in_box`` gives the library's own box value instead, with the delay's
+    linear phase in it (then do not shift the sample times as well).
 
     ``box`` is a box Calibration. ``sensor`` is either one sensor Calibration
     whose blocks serve several channels (``sensor_channels`` maps channel
     numbers to blocks; default: default_sensor_channels), or a mapping from
     channel (component name or number) to the Calibration of its sensor, or to
-    a (Calibration, block) pair; a one-channel calibration serves with block 0."""
+    a (Calibration, block) pair; a one-channel calibration serves with block 0.
+    A magnetic channel no calibration serves takes the table's nominal sensor
+    value (V/nT) with a UnitsWarning naming it, or raises with
+    ``require_sensors``; ``force_box`` accepts the calibration of another box.
+
+    The result also carries ``units`` (per channel), ``digitiser`` (counts per
+    volt per channel), ``chain`` (per channel, the olmtsfil.units.Stage list)
+    and ``outside`` (True where a frequency lies outside a calibration)."""
+    from . import units as _units
     freqs = _as_frequencies(freqs)
     n = rec.channel_count
     nan = np.full((len(freqs), n), np.nan)
     delay = _stream_delay(rec, stream)
-    if box is not None:
-        box_part = box_response(box, rec, stream, freqs)
-        box_values, box_aux = box_part.values, box_part.aux
-        if not delay_in_box:
-            box_values = box_values * np.exp(-1j * delay_phase(freqs, delay))[:, np.newaxis]
-    else:
-        box_values, box_aux = nan + 0j, nan.copy()
-    sensor_values, sensor_aux = nan + 0j, nan.copy()
+    sensor_aux = nan.copy()
     computed = {}
     for number, (calibration, block) in _sensor_assignments(rec, sensor, sensor_channels).items():
         if not 1 <= number <= n or not 0 <= block < calibration.channel_count:
             raise ValueError("sensor block %d of %r cannot serve channel %d" % (block, calibration, number))
         if id(calibration) not in computed:
             computed[id(calibration)] = sensor_response(calibration, rec, freqs)
-        part = computed[id(calibration)]
-        sensor_values[:, number - 1] = part.values[:, block]
-        sensor_aux[:, number - 1] = part.aux[:, block]
-    return Stages(freqs, rec.channel_names, sensor_values, box_values, sensor_values * box_values, sensor_aux,
-                  box_aux, delay)
+        sensor_aux[:, number - 1] = computed[id(calibration)].aux[:, block]
+    if box is None:
+        # Without a box there is no chain: the sensors alone, as the library gives them.
+        sensor_values = nan + 0j
+        for number, (calibration, block) in _sensor_assignments(rec, sensor, sensor_channels).items():
+            sensor_values[:, number - 1] = computed[id(calibration)].values[:, block]
+        stages = Stages(freqs, rec.channel_names, sensor_values, nan + 0j, nan + 0j, sensor_aux, nan.copy(), delay)
+        stages.units, stages.digitiser, stages.chain, stages.outside = None, None, None, None
+        return stages
+    box_part = box_response(box, rec, stream, freqs)
+    with _units.Chain(rec, stream, box, sensor, sensor_channels, require_sensors, force_box,
+                      gain_frequency) as chain:
+        sensor_values, sensor_outside = chain.response(freqs, "sensor")
+        box_values, box_outside = chain.response(freqs, "box")
+        digitiser = np.array([ch.stages[-1].gain for ch in chain.channels])
+        for ch in chain.channels:
+            if not ch.stages[0].flags & _units.UNUSABLE and ch.stages[0].source.startswith(("table", "no sensor")):
+                sensor_aux[:, ch.number - 1] = ch.stages[0].gain
+        if delay_in_box:
+            box_values = box_part.values
+        stages = Stages(freqs, rec.channel_names, sensor_values, box_values, sensor_values * box_values, sensor_aux,
+                        box_part.aux, delay)
+        stages.units = chain.units
+        stages.digitiser = digitiser
+        stages.chain = [ch.stages for ch in chain.channels]
+        stages.outside = sensor_outside | box_outside
+    return stages
 
 
 def delay_phase(freqs, delay):

@@ -105,9 +105,15 @@ class Recording(HandleOwner):
         """Stream.seek on ``stream`` (default: ``default_stream``)."""
         return self.stream(stream).seek(when)
 
-    def read(self, n_scans=None, stream=None, stop_at_gap=True):
-        """Stream.read on ``stream`` (default: ``default_stream``)."""
-        return self.stream(stream).read(n_scans, stop_at_gap=stop_at_gap)
+    def read(self, n_scans=None, stream=None, stop_at_gap=True, units="fraction", **chain):
+        """Stream.read on ``stream`` (default: ``default_stream``). ``units``
+        other than "fraction" ("counts", "nominal", "deconvolved") go through
+        olmtsfil.units.read, which takes the ``box``, ``sensor`` and further
+        keywords of the chain."""
+        if units == "fraction" and not chain:
+            return self.stream(stream).read(n_scans, stop_at_gap=stop_at_gap)
+        from . import units as _units
+        return _units.read(self.stream(stream), n_scans, units=units, stop_at_gap=stop_at_gap, **chain)
 
     def records(self, stream=None):
         """Stream.records on ``stream`` (default: ``default_stream``)."""

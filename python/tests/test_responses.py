@@ -60,13 +60,16 @@ def test_stages_stay_apart(rec, cals):
     shift = np.exp(-2j * np.pi * FREQS * stages.delay.seconds)[:, np.newaxis]
     assert np.allclose(stages.box * shift, as_given, rtol=1e-12, atol=0)
     assert np.allclose(np.abs(stages.box), np.abs(as_given), rtol=1e-14, atol=0)
-    kept = olmtsfil.response_stages(rec, 3, FREQS, box=box, delay_in_box=True)
+    kept = olmtsfil.response_stages(rec, 3, FREQS, box=box, sensor=sensors, delay_in_box=True)
     assert np.array_equal(kept.box, as_given)
     for name, coil in sensors.items():
         column = stages.channels.index(name)
         assert np.array_equal(stages.sensor[:, column], olmtsfil.sensor_response(coil, rec, FREQS).values[:, 0])
-    # No sensor calibration serves the electric channels.
-    assert np.isnan(stages.sensor[:, :2]).all() and np.isnan(stages.total[:, :2]).all()
+    # The electric channels' first stage is the dipole: 100 m, 1e-6 V per mV/km and metre.
+    assert np.array_equal(stages.sensor[:, :2], np.full((len(FREQS), 2), 100 * 1e-6 + 0j))
+    assert np.array_equal(stages.total[:, :2], stages.sensor[:, :2] * stages.box[:, :2])
+    assert stages.units == ["mV/km", "mV/km", "nT", "nT", "nT"]
+    assert np.all(stages.digitiser == 2 ** 23 / 6.4)
     assert np.array_equal(stages.total[:, 2:], stages.sensor[:, 2:] * stages.box[:, 2:])
     # The delay is a time shift beside the responses, in samples and seconds.
     delay = ctypes.c_double()
@@ -94,7 +97,7 @@ def test_fap_tables_name_units_and_rebuild_the_response(rec, cals, tmp_path):
     with pytest.raises(ValueError):
         stages.to_fap(path, "Hx", input_units="", output_units="V")
     with pytest.raises(ValueError):
-        stages.to_fap(path, "Ex", input_units="mV/km", output_units="V")  # no sensor stage for Ex
+        stages.to_fap(path, "Ex", stage="digitiser", input_units="V", output_units="counts")
 
 
 def test_response_failures_raise_with_code(rec, cals, sample):
@@ -129,8 +132,8 @@ def test_plots_draw_every_stage_and_channel(rec, cals, tmp_path):
     stages = olmtsfil.response_stages(rec, 3, FREQS, box=box, sensor=sensors)
     figure = bode(stages)
     amplitude = figure.axes[0]
-    # the box for all five channels; sensor and total for the three magnetic ones
-    assert len(amplitude.get_lines()) == 5 + 3 + 3
+    # the box, the first stage (dipole or sensor) and the total of all five channels
+    assert len(amplitude.get_lines()) == 5 + 5 + 5
     figure.savefig(tmp_path / "bode.png")
     scans = rec.read(300, stream=3)
     figure = time_series(scans, rec.channel_names)

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iostream>
 #include <numbers>
+#include <vector>
 
 #include "olmts/cli.h"
 #include "olmts/commands.h"
@@ -29,12 +30,46 @@ double WrapDegrees(double degrees) {
   return d;
 }
 
+// Least-squares amplitude and phase (degrees, of A cos(2 pi f t + phase)) of
+// tones of known frequencies in y(t), with an offset: the normal equations,
+// solved by Gauss-Jordan elimination (a handful of unknowns).
+std::vector<std::pair<double, double>> FitTones(const std::vector<double>& t, const std::vector<double>& y,
+                                                const std::vector<double>& freqs) {
+  constexpr double kPi = std::numbers::pi;
+  const std::size_t k = 2 * freqs.size() + 1;
+  std::vector<double> a(k * k, 0.0), b(k, 0.0), row(k);
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    for (std::size_t j = 0; j < freqs.size(); ++j) {
+      const double cycles = std::fmod(freqs[j] * t[i], 1.0);
+      row[2 * j] = std::cos(2 * kPi * cycles);
+      row[2 * j + 1] = std::sin(2 * kPi * cycles);
+    }
+    row[k - 1] = 1.0;
+    for (std::size_t p = 0; p < k; ++p) {
+      b[p] += row[p] * y[i];
+      for (std::size_t q = 0; q < k; ++q) a[p * k + q] += row[p] * row[q];
+    }
+  }
+  for (std::size_t p = 0; p < k; ++p)
+    for (std::size_t r = 0; r < k; ++r) {
+      if (r == p) continue;
+      const double m = a[r * k + p] / a[p * k + p];
+      for (std::size_t q = 0; q < k; ++q) a[r * k + q] -= m * a[p * k + q];
+      b[r] -= m * b[p];
+    }
+  std::vector<std::pair<double, double>> out;
+  for (std::size_t j = 0; j < freqs.size(); ++j) {
+    const double c = b[2 * j] / a[2 * j * k + 2 * j], s = b[2 * j + 1] / a[(2 * j + 1) * k + 2 * j + 1];
+    out.push_back({std::hypot(c, s), std::atan2(-s, c) * 180 / kPi});
+  }
+  return out;
+}
+
 // The typical road of use, step by step through the C interface: open the
 // recording and the calibrations, seek, read scans, take the spectrum at the
 // tone frequencies, divide by the responses, correct the time by the
 // acquisition delay, compare with what was injected, close everything.
 void RunDemo(const std::string& directory) {
-  using olmtsfil::testdata::SampleComponentIsMagnetic;
   using olmtsfil::testdata::SampleComponentName;
   using olmtsfil::testdata::SampleComponentUnit;
   constexpr double kPi = std::numbers::pi;
@@ -51,7 +86,8 @@ void RunDemo(const std::string& directory) {
   {  // every handle is closed at the end of this block
     Recording recording(sample.base);
     TsHandle* h = recording.get();
-    InstrumentResponse instrument(recording, sample.box_calibration, sample.sensor_calibrations, 2);
+    InstrumentResponse instrument(recording, sample.analysis_stream, sample.box_calibration, sample.sensor_calibrations,
+                                  ChainOptions{});
     const std::vector<std::string> names = ChannelNames(h, instrument.channels());
     std::cout << "2. opened the recording (" << instrument.channels() << " channels:";
     for (std::size_t c = 0; c < names.size(); ++c) std::cout << ' ' << names[c] << '=' << c + 1;
@@ -96,7 +132,7 @@ void RunDemo(const std::string& directory) {
     double full_scale = 0;
     Check(ReadPrmHT(h, "FSCV", OLMTS_TYPE_DOUBLE, &full_scale), recording.base() + ".TBL: FSCV");
     std::cout << "5. spectrum at the tone frequencies, divided by the box and sensor responses\n"
-              << "   (full scale " << full_scale << " V; electric channels: dipole length in m x 1e-6 V per mV/km)\n\n";
+              << "   (the chain of stages: dipole or sensor, box, full scale " << full_scale << " V)\n\n";
     std::printf("   %-4s %7s   %-26s   %-26s   %9s %9s\n", "comp", "f_hz", "injected amplitude, phase",
                 "recovered amplitude, phase", "amp_err", "phase_err");
     const double reference_s = static_cast<double>(StampToSeconds(sample.reference));
@@ -110,14 +146,12 @@ void RunDemo(const std::string& directory) {
                std::polar(1.0, angle);
       }
       const std::complex<double> measured = sum * (2.0 / n);
-      const ChannelResponse r = instrument.At(stream, tone.frequency_hz)[static_cast<std::size_t>(c)];
+      const ChannelResponse r = instrument.At(tone.frequency_hz)[static_cast<std::size_t>(c)];
       if (!r.total.usable)
         throw ToolError(instrument.box_path() + ": no response for " + names[static_cast<std::size_t>(c)]);
-      // The box response carries the delay's linear phase; take it out and put
-      // the delay into the time instead.
-      const double units = SampleComponentIsMagnetic(c) ? 1.0 : 1e-6;
-      const std::complex<double> response =
-          r.total.value * units / full_scale * std::polar(1.0, 2 * kPi * tone.frequency_hz * delay_s);
+      // Volts at the converter per mV/km or nT (the box without the delay's
+      // phase: the delay is in the time instead), over the full-scale voltage.
+      const std::complex<double> response = r.total.value / full_scale;
       const std::complex<double> field = measured / response;  // at the corrected time of the first scan
       const double amplitude = std::abs(field);
       const double cycles = std::fmod(tone.frequency_hz * (first_s - reference_s), 1.0);
@@ -132,6 +166,66 @@ void RunDemo(const std::string& directory) {
       std::snprintf(recovered, sizeof recovered, "%.6g %s, %.2f deg", amplitude, SampleComponentUnit(c), phase);
       std::printf("   %-4s %7g   %-26s   %-26s   %+8.4f%% %+9.3f\n", SampleComponentName(c), tone.frequency_hz,
                   injected, recovered, 100 * amplitude_error, phase_error);
+    }
+
+    // The same tones from the field itself: the whole stream from its first
+    // record, deconvolved by the library, fitted in the time domain.
+    std::vector<double> all;
+    {
+      Recording whole(sample.base);
+      SetConcatHT(whole.get(), 1);
+      std::vector<double> v(static_cast<std::size_t>(channels));
+      int32_t flag = 0;
+      while (ReadScanDblHT(whole.get(), stream, &flag, v.data()) == OLMTS_OK) all.insert(all.end(), v.begin(), v.end());
+    }
+    const std::size_t count = all.size() / static_cast<std::size_t>(channels);
+    OlmtsConverter* converter = nullptr;
+    Check(olmts_converter_open(instrument.chain(), OLMTS_UNITS_DECONVOLVED, nullptr, &converter), "deconvolution");
+    std::vector<double> field(all.size());
+    int32_t got = 0, pulled = 0;
+    Check(olmts_converter_push(converter, all.data(), static_cast<int32_t>(count)), "deconvolution");
+    Check(olmts_converter_finish(converter), "deconvolution");
+    Check(olmts_converter_pull(converter, field.data(), static_cast<int32_t>(count), &pulled), "deconvolution");
+    got += pulled;
+    double band_lo = 0, band_hi = 0;
+    olmts_converter_band(converter, &band_lo, &band_hi, nullptr);
+    olmts_converter_close(&converter);
+    std::printf(
+        "\n5b. the whole stream (%d scans in %zu files from %s) in deconvolved units (%g ... %g Hz restored),\n"
+        "    tones fitted in the time domain over the field's times (stamps minus the delay)\n\n",
+        got, sample.Stream(stream)->files.size(), Leaf(sample.Stream(stream)->files.front()).c_str(), band_lo, band_hi);
+    std::printf("   %-4s %7s   %-26s   %-26s   %9s %9s\n", "comp", "f_hz", "injected amplitude, phase",
+                "recovered amplitude, phase", "amp_err", "phase_err");
+    const double start_s = static_cast<double>(StampToSeconds(sample.Stream(stream)->first_record)) - reference_s;
+    const std::size_t edge = static_cast<std::size_t>(60 * rate);  // the conversion's transients at either end
+    for (int c = 0; c < channels; ++c) {
+      std::vector<double> freqs;
+      std::vector<olmtsfil::testdata::SampleTone> tones;
+      for (const auto& tone : sample.TonesOf(stream))
+        if (tone.component == c) {
+          freqs.push_back(tone.frequency_hz);
+          tones.push_back(tone);
+        }
+      if (tones.empty() || count <= 2 * edge) continue;
+      std::vector<double> t, y;
+      for (std::size_t i = edge; i < count - edge; ++i) {
+        t.push_back(start_s + static_cast<double>(i) / rate - delay_s);
+        y.push_back(field[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)]);
+      }
+      const auto fitted = FitTones(t, y, freqs);
+      for (std::size_t k = 0; k < tones.size(); ++k) {
+        const double amplitude_error = fitted[k].first / tones[k].amplitude - 1.0;
+        const double phase_error = WrapDegrees(fitted[k].second - tones[k].phase_deg);
+        worst_amplitude = std::max(worst_amplitude, std::abs(amplitude_error));
+        worst_phase = std::max(worst_phase, std::abs(phase_error));
+        char injected[64], recovered[64];
+        std::snprintf(injected, sizeof injected, "%g %s, %.2f deg", tones[k].amplitude, SampleComponentUnit(c),
+                      tones[k].phase_deg);
+        std::snprintf(recovered, sizeof recovered, "%.6g %s, %.2f deg", fitted[k].first, SampleComponentUnit(c),
+                      WrapDegrees(fitted[k].second));
+        std::printf("   %-4s %7g   %-26s   %-26s   %+8.4f%% %+9.3f\n", SampleComponentName(c), freqs[k], injected,
+                    recovered, 100 * amplitude_error, phase_error);
+      }
     }
   }
   std::cout << "\n6. closed the calibrations and the recording\n";

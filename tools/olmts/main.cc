@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
   olmts::AddResponseCommand(app);
   olmts::AddSampleCommand(app);
   olmts::AddDemoCommand(app);
+  olmts::AddExportCommand(app);
 
   // The chosen command runs as the parser's callback, so its failures arrive
   // here as well as the parser's.
@@ -54,6 +55,10 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     std::cout.flush();
     const std::string command = CommandName(app);
+    if (command.empty() && argc > 1 && argv[1][0] != '-') {
+      std::fprintf(stderr, "olmts: unknown command '%s'\nRun 'olmts --help' for the commands.\n", argv[1]);
+      return olmts::kExitError;
+    }
     std::fprintf(stderr, "olmts: %s%s\nRun 'olmts %s--help' for usage.\n",
                  command.empty() ? "" : (command + ": ").c_str(), e.what(),
                  command.empty() ? "" : (command + " ").c_str());

@@ -1,10 +1,12 @@
-// The instrument's response per channel of a recording: box calibration times
-// sensor calibration, as the library computes them. Used by `response` and `demo`.
+// The instrument's response per channel of a recording and one stream, as the
+// library's chain of stages forms it (docs/units.md): the first stage (dipole
+// or sensor), the box, the digitiser. Used by `response`, `demo` and the
+// conversions of `scans` and `spectra`.
 #pragma once
 
-#include <array>
 #include <complex>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,12 +16,25 @@ namespace olmts {
 
 struct ResponseValue {
   std::complex<double> value;
-  double aux = 0;       // the library's companion value
-  bool usable = false;  // false: the library could not form it
+  double aux = 0;        // the library's companion value (box, calibrated sensors)
+  bool usable = false;   // false: the library could not form it
+  bool outside = false;  // the frequency lies outside the calibration's records
 };
 
+// One frequency of one channel. "box" is the box without the delay's linear
+// phase; library_box is CalcBoxRespHT's own value, with it.
 struct ChannelResponse {
-  ResponseValue box, sensor, total;
+  ResponseValue sensor;       // dipole (V per mV/km) or sensor (V/nT)
+  ResponseValue box;          // V/V
+  ResponseValue library_box;  // V/V, with the delay's phase
+  ResponseValue total;        // sensor x box, V per physical unit
+};
+
+struct ChainOptions {
+  int sensor_kind = 2;
+  bool require_sensors = false;
+  bool force_box = false;
+  std::optional<double> gain_frequency;
 };
 
 double PhaseDegrees(std::complex<double> value);
@@ -28,30 +43,42 @@ class InstrumentResponse {
  public:
   // Sensor files whose channel count equals the recording's cover every channel;
   // smaller ones are given, channel after channel, to the magnetic components
-  // Hx, Hy, Hz in that order. Channels left over take the nominal sensor value
-  // of the table (the dipole length in metres for electric channels).
-  InstrumentResponse(const Recording& recording, const std::string& box_base, const std::vector<std::string>& sensors,
-                     int sensor_kind);
+  // Hx, Hy, Hz in that order. A magnetic channel left over takes the table's
+  // nominal sensor value (see Warnings()).
+  InstrumentResponse(const Recording& recording, int stream, const std::string& box_base,
+                     const std::vector<std::string>& sensors, const ChainOptions& options);
+  ~InstrumentResponse();
+  InstrumentResponse(const InstrumentResponse&) = delete;
+  InstrumentResponse& operator=(const InstrumentResponse&) = delete;
 
+  OlmtsChain* chain() const { return chain_; }
   int channels() const { return channels_; }
+  int stream() const { return stream_; }
   std::string box_path() const { return box_->path(); }
+  // Where the first stage of a channel comes from, with file names.
   std::string SensorSource(int channel) const;
-  // Responses of every channel at f Hz on `stream`; throws a ToolError naming the
+  std::string ChannelUnits(int channel) const;            // "mV/km", "nT"
+  std::vector<OlmtsStageInfo> Stages(int channel) const;  // in order, then the total
+  double DelaySamples() const;
+  double DelaySeconds() const;
+  // What the user must hear about the chain: nominal stand-ins, serial mismatches.
+  std::vector<std::string> Warnings() const;
+  // Responses of every channel at f Hz; throws a ToolError naming the
   // calibration for any status but an unusable channel.
-  std::vector<ChannelResponse> At(int stream, double f) const;
+  std::vector<ChannelResponse> At(double f) const;
 
  private:
   struct SensorChannel {
-    int file = -1;  // index into sensors_, -1 for the nominal value
+    int file = -1;  // index into sensors_, -1: none
     int channel = 0;
   };
   const Recording& recording_;
+  int stream_ = 0;
   int channels_ = 0;
   std::unique_ptr<Calibration> box_;
   std::vector<std::unique_ptr<Calibration>> sensors_;
-  std::vector<int> sensor_channels_;  // channel count of each sensor file
-  std::vector<SensorChannel> map_;    // per recording channel
-  std::array<double, 12> nominal_{};
+  std::vector<SensorChannel> map_;  // per recording channel
+  OlmtsChain* chain_ = nullptr;
 };
 
 }  // namespace olmts

@@ -28,6 +28,13 @@ nlohmann::ordered_json Manifest(const SampleRecording& sample) {
   j["sensor_calibrations"] = sample.sensor_calibrations;
   j["reference"] = FormatTime(sample.reference);
   j["noise_rms"] = sample.noise_rms;
+  // How a tone is meant: the field at the site, on true UTC times (a scan's
+  // stamp minus the acquisition delay), in the response's e^{+j 2 pi f t}
+  // convention; docs/units.md.
+  j["tone_convention"] =
+      "amplitude * cos(2 pi frequency_hz (t - reference) + phase_deg), t the UTC time of the field in seconds, "
+      "amplitude in the tone's unit (mV/km electric, nT magnetic) at the sensor; responses use exp(+j 2 pi f t), so "
+      "the recorded tone is |H| amplitude cos(... + phase_deg + arg H)";
   j["tones"] = nlohmann::ordered_json::array();
   for (const auto& tone : sample.tones) {
     j["tones"].push_back({{"component", olmtsfil::testdata::SampleComponentName(tone.component)},
@@ -35,7 +42,8 @@ nlohmann::ordered_json Manifest(const SampleRecording& sample) {
                           {"frequency_hz", tone.frequency_hz},
                           {"amplitude", tone.amplitude},
                           {"unit", olmtsfil::testdata::SampleComponentUnit(tone.component)},
-                          {"phase_deg", tone.phase_deg}});
+                          {"phase_deg", tone.phase_deg},
+                          {"phase_reference", "cosine at reference, exp(+j 2 pi f t)"}});
   }
   j["streams"] = nlohmann::ordered_json::array();
   for (const auto& s : sample.streams) {

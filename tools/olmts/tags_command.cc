@@ -3,6 +3,7 @@
 
 #include "olmts/cli.h"
 #include "olmts/commands.h"
+#include "olmts/output.h"
 #include "olmts/stream_walk.h"
 #include "olmts/tool.h"
 
@@ -13,6 +14,7 @@ struct TagsOptions {
   std::string base;
   int stream = 1;
   bool concat = false;
+  bool json = false;
 };
 
 const char* const kTagFields[] = {"SNUM", "SCNT",  "NCHN",  "LTAG",  "STAT",  "SATC",  "LSMP",  "RATE",  "RUNT", "CLST",
@@ -20,15 +22,31 @@ const char* const kTagFields[] = {"SNUM", "SCNT",  "NCHN",  "LTAG",  "STAT",  "S
 
 void RunTags(const TagsOptions& options) {
   Recording recording(options.base);
-  PrepareStream(recording, options.stream, options.concat);
+  StreamWalk walk(recording, options.stream, options.concat);
   TsHandle* h = recording.get();
-  std::cout << "record,UTC";
-  for (const char* f : kTagFields) std::cout << ',' << f;
-  std::cout << '\n';
+  if (!options.json) {
+    std::cout << "record,UTC";
+    for (const char* f : kTagFields) std::cout << ',' << f;
+    std::cout << '\n';
+  }
   long long record = 0;
   int32_t status;
-  while ((status = SkipRecHT(h, options.stream)) == OLMTS_OK) {
+  Json rows = Json::array();
+  for (;;) {
+    walk.BeforeRecord();
+    if ((status = SkipRecHT(h, options.stream)) != OLMTS_OK) break;
+    walk.Consumed();
     const auto utc = TagTime(h, options.stream, 0);
+    if (options.json) {
+      Json row{{"record", record++}, {"UTC", utc ? Json(FormatTime(*utc)) : Json()}};
+      // A field the tag does not have (CLST in the shorter tags) is null.
+      for (const char* f : kTagFields) {
+        const auto v = TagInt(h, options.stream, 0, f);
+        row[f] = v ? Json(*v) : Json();
+      }
+      rows.push_back(row);
+      continue;
+    }
     std::cout << record++ << ',' << (utc ? FormatTime(*utc) : "");
     for (const char* f : kTagFields) {
       std::cout << ',';
@@ -37,7 +55,15 @@ void RunTags(const TagsOptions& options) {
     }
     std::cout << '\n';
   }
-  CheckEnd(recording, options.stream, status, record);
+  const bool complete = walk.Finish(status);
+  if (options.json)
+    std::cout << Json{{"base", recording.base()},
+                      {"stream", options.stream},
+                      {"records", rows},
+                      {"complete", complete},
+                      {"problems", walk.problems()}}
+                     .dump(2)
+              << '\n';
 }
 
 }  // namespace
@@ -48,6 +74,8 @@ void AddTagsCommand(CLI::App& app) {
   AddBase(command, &options->base);
   AddStream(command, &options->stream);
   AddConcat(command, &options->concat);
+  AddJson(command, &options->json);
+  AddAllowErrors(command);
   command->callback([options] { RunTags(*options); });
 }
 

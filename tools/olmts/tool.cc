@@ -29,21 +29,22 @@ bool ReadProblemsChangeExitCode() { return read_problems && !read_problems_allow
 
 namespace {
 
-// A base path given with its table file's extension, as a shell's completion
-// offers it, names the same recording.
-std::string WithoutTableExtension(const std::string& base) {
+// A base path given with its file's extension (any case), as a shell's
+// completion offers it, names the same file.
+std::string WithoutExtension(const std::string& base, const std::string& extension) {
   std::error_code ec;
-  if (base.size() > 4 && !std::filesystem::exists(base + ".TBL", ec) && std::filesystem::is_regular_file(base, ec)) {
-    std::string extension = base.substr(base.size() - 4);
-    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (extension == ".TBL") return base.substr(0, base.size() - 4);
+  if (base.size() > extension.size() && !std::filesystem::exists(base + extension, ec) &&
+      std::filesystem::is_regular_file(base, ec)) {
+    std::string tail = base.substr(base.size() - extension.size());
+    for (char& c : tail) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (tail == extension) return base.substr(0, base.size() - extension.size());
   }
   return base;
 }
 
 }  // namespace
 
-Recording::Recording(const std::string& base) : base_(WithoutTableExtension(base)) {
+Recording::Recording(const std::string& base) : base_(WithoutExtension(base, ".TBL")) {
   const std::string table = base_ + ".TBL";
   // The library reports only NULL; find the likely reason for the message.
   if (base_.size() > 256) throw ToolError(table + ": cannot open the recording: base path longer than 256 characters");
@@ -93,14 +94,30 @@ double Recording::SampleRate(int stream) const {
   return rate;
 }
 
-Calibration::Calibration(int kind, const std::string& base) : path_(base + (kind == 1 ? ".CLB" : ".CLC")) {
+Calibration::Calibration(int kind, const std::string& given) {
+  const std::string extension = kind == 1 ? ".CLB" : ".CLC";
+  const std::string base = WithoutExtension(given, extension);
+  path_ = base + extension;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path_, ec))
     throw ToolError(path_ + ": cannot open the calibration: no such file");
   handle_ = CalOpenHT(kind, base.c_str());
-  if (handle_ == nullptr)
-    throw ToolError(path_ + ": cannot open the calibration: not a " + (kind == 1 ? "box" : "sensor") +
-                    " calibration, or its header or tables are malformed");
+  if (handle_ != nullptr) return;
+  // The library reports only NULL. A file that opens as another kind is the
+  // likely reason, and the one worth naming.
+  const auto name = [](int k) {
+    return k == 1 ? std::string("a box calibration") : "a kind-" + std::to_string(k) + " sensor calibration";
+  };
+  for (int other : {1, 2, 3}) {
+    if (other == kind) continue;
+    CalHandle* probe = CalOpenHT(other, base.c_str());
+    if (probe == nullptr) continue;
+    CalCloseHT(&probe);
+    throw ToolError(path_ + ": cannot open the calibration: not " + name(kind) + ", the file holds " + name(other) +
+                    (kind != 1 && other != 1 ? " (--sensor-kind " + std::to_string(other) + ")" : ""));
+  }
+  throw ToolError(path_ + ": cannot open the calibration: not " + std::string(kind == 1 ? "a box" : "a sensor") +
+                  " calibration, or its header or tables are malformed");
 }
 
 int Calibration::ChannelCount() const {
@@ -185,10 +202,33 @@ std::string FormatTime(int64_t seconds, double fraction_s, int decimals) {
 
 TimeStamp ParseTime(const std::string& text, double* fraction_s) {
   auto fail = [&]() -> TimeStamp {
-    throw ToolError("bad time '" + text + "': expected ISO 8601 such as 2026-03-14T10:00:00");
+    throw ToolError("bad time '" + text +
+                    "': expected ISO 8601 such as 2026-03-14T10:00:00, optionally with Z or an offset like +01:00");
   };
   std::string t = text;
-  if (!t.empty() && (t.back() == 'Z' || t.back() == 'z')) t.pop_back();
+  // A UTC offset ("+01:00", "-0530", "+02") or a trailing Z: the time is given
+  // in that zone and converted to UTC, the recorder's time.
+  int64_t offset_s = 0;
+  if (!t.empty() && (t.back() == 'Z' || t.back() == 'z')) {
+    t.pop_back();
+  } else if (const std::size_t sign = t.find_last_of("+-"); sign != std::string::npos && sign > 10) {
+    const std::string zone = t.substr(sign + 1);
+    int hours = 0, minutes = 0;
+    if (zone.size() == 5 && zone[2] == ':' && std::isdigit(static_cast<unsigned char>(zone[0])) &&
+        std::isdigit(static_cast<unsigned char>(zone[1])) && std::isdigit(static_cast<unsigned char>(zone[3])) &&
+        std::isdigit(static_cast<unsigned char>(zone[4]))) {
+      hours = std::stoi(zone.substr(0, 2));
+      minutes = std::stoi(zone.substr(3, 2));
+    } else if ((zone.size() == 4 || zone.size() == 2) && zone.find_first_not_of("0123456789") == std::string::npos) {
+      hours = std::stoi(zone.substr(0, 2));
+      minutes = zone.size() == 4 ? std::stoi(zone.substr(2, 2)) : 0;
+    } else {
+      return fail();
+    }
+    if (hours > 23 || minutes > 59) return fail();
+    offset_s = (t[sign] == '+' ? 1 : -1) * (hours * 3600 + minutes * 60);
+    t.resize(sign);
+  }
   // A fraction of a second, where the caller can use one.
   double fraction = 0;
   if (const std::size_t dot = t.find('.'); dot != std::string::npos) {
@@ -222,6 +262,20 @@ TimeStamp ParseTime(const std::string& text, double* fraction_s) {
       minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0)
     return fail();
   TimeStamp stamp{};
+  if (offset_s != 0) {
+    TimeStamp local{};
+    local.second = static_cast<uint8_t>(second);
+    local.minute = static_cast<uint8_t>(minute);
+    local.hour = static_cast<uint8_t>(hour);
+    local.day = static_cast<uint8_t>(day);
+    local.month = static_cast<uint8_t>(month);
+    local.year = static_cast<uint8_t>(year % 100);
+    local.century = static_cast<uint8_t>(year / 100);
+    stamp = StampFromSeconds(StampToSeconds(local) - offset_s);
+    const int utc_year = stamp.century * 100 + stamp.year;
+    if (utc_year < 1970 || utc_year > 2099) return fail();
+    return stamp;
+  }
   stamp.second = static_cast<uint8_t>(second);
   stamp.minute = static_cast<uint8_t>(minute);
   stamp.hour = static_cast<uint8_t>(hour);
