@@ -20,8 +20,8 @@
  * - The library never allocates memory for the caller, writes no messages and
  *   keeps no state outside the handles.
  * - One handle serves one thread at a time: reading moves the stream positions of
- *   a recording handle, and the response functions write the record cursor and
- *   model rows of a calibration handle. Different handles are independent.
+ *   a recording handle, and the response functions move the record cursor of a
+ *   calibration handle. Different handles are independent.
  * - Stream numbers are 0 (spectral records, ".TFC") and 1 ... 5 (time series).
  * - Value type codes (OLMTS_TYPE_*) are shared by ReadPrmHT, ReadCalPrmHT and
  *   ReadTagHT; only the low 8 bits of a type argument count. The out buffer needs
@@ -147,18 +147,27 @@ OLMTS_API int32_t OLMTS_CALL SeekHT(TsHandle* handle, int32_t stream, TimeStamp 
 OLMTS_API int32_t OLMTS_CALL GapHT(TsHandle* handle, int32_t stream);
 OLMTS_API int32_t OLMTS_CALL SkipRecHT(TsHandle* handle, int32_t stream);
 OLMTS_API int32_t OLMTS_CALL ReadRecHT(TsHandle* handle, int32_t stream, int32_t buffer_size, void* buffer);
-/* scan receives NCHN x LSMP bytes of the stream's first tag. */
+/* Scan reading. *record_flag tells where the scan lies in its record: 1 the
+ * first scan of a record, -1 the last one (also the only scan of a one-scan
+ * record), 0 any other scan and on failure.
+ * ReadScanHT: scan receives NCHN x LSMP bytes of the stream's first tag. */
 OLMTS_API int32_t OLMTS_CALL ReadScanHT(TsHandle* handle, int32_t stream, int32_t* record_flag, void* scan);
 /* values receives NCHN doubles, fractions of full scale. */
 OLMTS_API int32_t OLMTS_CALL ReadScanDblHT(TsHandle* handle, int32_t stream, int32_t* record_flag, double* values);
-/* which: 0 the tag of the record consumed last, otherwise the tag of the next one. */
+/* which: 0 the tag of the record consumed last, otherwise the tag of the next one.
+ * Field names (any ASCII case), all type OLMTS_TYPE_INT32 (zero-extended) except
+ * "UTC" (OLMTS_TYPE_TIMESTAMP): "UTC", "SNUM", "SCNT", "NCHN", "LTAG", "STAT",
+ * "SATC", "LSMP", "RATE", "RUNT", "CLST" (tags of 32 bytes or more), "TERR",
+ * "SBREC", "WINDX", "WISCN", "LEVTP", "LEVAL", "NFRQT", "NFRQD", "NFREQ". */
 OLMTS_API int32_t OLMTS_CALL ReadTagHT(TsHandle* handle, int32_t stream, int32_t which, const char* name,
                                        int32_t type, void* out);
 
 /* ---- Spectral records (stream 0) ------------------------------------------- */
 OLMTS_API double OLMTS_CALL GetDftFreqHT(TsHandle* handle, int32_t freq_index);
 /* values receives 2 x NCHN doubles: real and imaginary part per channel.
- * window, level and freq_index may be NULL. */
+ * window, level and freq_index may be NULL. *record_flag: 1 and -1 as for
+ * ReadScanHT; within a record, 2 the first and -2 the last coefficient of a
+ * level's group; 0 otherwise. */
 OLMTS_API int32_t OLMTS_CALL ReadDftScanHT(TsHandle* handle, int32_t* record_flag, int32_t* window,
                                            int32_t* level, int32_t* freq_index, double* values);
 

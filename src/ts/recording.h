@@ -61,7 +61,6 @@ double GapTestRate(const Tag& tag);
 class Recording {
  public:
   static constexpr int kStreams = 6;
-  static constexpr std::size_t kMaxBaseName = 256;
 
   // Loads the table and opens the first file of each stream. On failure the
   // internal reason is returned and the object should be discarded.
