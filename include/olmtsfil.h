@@ -20,8 +20,8 @@
  * - The library never allocates memory for the caller, writes no messages and
  *   keeps no state outside the handles.
  * - One handle serves one thread at a time: reading moves the stream positions of
- *   a recording handle, and the response functions write the record cursor and
- *   model rows of a calibration handle. Different handles are independent.
+ *   a recording handle, and the response functions move the record cursor of a
+ *   calibration handle. Different handles are independent.
  * - Stream numbers are 0 (spectral records, ".TFC") and 1 ... 5 (time series).
  * - Value type codes (OLMTS_TYPE_*) are shared by ReadPrmHT, ReadCalPrmHT and
  *   ReadTagHT; only the low 8 bits of a type argument count. The out buffer needs
@@ -147,18 +147,27 @@ OLMTS_API int32_t OLMTS_CALL SeekHT(TsHandle* handle, int32_t stream, TimeStamp 
 OLMTS_API int32_t OLMTS_CALL GapHT(TsHandle* handle, int32_t stream);
 OLMTS_API int32_t OLMTS_CALL SkipRecHT(TsHandle* handle, int32_t stream);
 OLMTS_API int32_t OLMTS_CALL ReadRecHT(TsHandle* handle, int32_t stream, int32_t buffer_size, void* buffer);
-/* scan receives NCHN x LSMP bytes of the stream's first tag. */
+/* Scan reading. *record_flag tells where the scan lies in its record: 1 the
+ * first scan of a record, -1 the last one (also the only scan of a one-scan
+ * record), 0 any other scan and on failure.
+ * ReadScanHT: scan receives NCHN x LSMP bytes of the stream's first tag. */
 OLMTS_API int32_t OLMTS_CALL ReadScanHT(TsHandle* handle, int32_t stream, int32_t* record_flag, void* scan);
 /* values receives NCHN doubles, fractions of full scale. */
 OLMTS_API int32_t OLMTS_CALL ReadScanDblHT(TsHandle* handle, int32_t stream, int32_t* record_flag, double* values);
-/* which: 0 the tag of the record consumed last, otherwise the tag of the next one. */
+/* which: 0 the tag of the record consumed last, otherwise the tag of the next one.
+ * Field names (any ASCII case), all type OLMTS_TYPE_INT32 (zero-extended) except
+ * "UTC" (OLMTS_TYPE_TIMESTAMP): "UTC", "SNUM", "SCNT", "NCHN", "LTAG", "STAT",
+ * "SATC", "LSMP", "RATE", "RUNT", "CLST" (tags of 32 bytes or more), "TERR",
+ * "SBREC", "WINDX", "WISCN", "LEVTP", "LEVAL", "NFRQT", "NFRQD", "NFREQ". */
 OLMTS_API int32_t OLMTS_CALL ReadTagHT(TsHandle* handle, int32_t stream, int32_t which, const char* name,
                                        int32_t type, void* out);
 
 /* ---- Spectral records (stream 0) ------------------------------------------- */
 OLMTS_API double OLMTS_CALL GetDftFreqHT(TsHandle* handle, int32_t freq_index);
 /* values receives 2 x NCHN doubles: real and imaginary part per channel.
- * window, level and freq_index may be NULL. */
+ * window, level and freq_index may be NULL. *record_flag: 1 and -1 as for
+ * ReadScanHT; within a record, 2 the first and -2 the last coefficient of a
+ * level's group; 0 otherwise. */
 OLMTS_API int32_t OLMTS_CALL ReadDftScanHT(TsHandle* handle, int32_t* record_flag, int32_t* window,
                                            int32_t* level, int32_t* freq_index, double* values);
 
@@ -342,6 +351,32 @@ OLMTS_API int32_t OLMTS_CALL olmts_converter_pull(OlmtsConverter* converter, dou
 /* The band in use and the FFT block length (0 for nominal). */
 OLMTS_API int32_t OLMTS_CALL olmts_converter_band(const OlmtsConverter* converter, double* fmin_hz_out,
                                                   double* fmax_hz_out, int32_t* block_out);
+
+/* ---- Extensions: block reading of scans -------------------------------------
+ * olmts_read_scans_dbl and olmts_read_scans_i32 read many scans of a time-series
+ * stream (1 ... 5) in one call, continuing exactly where ReadScanHT and
+ * ReadScanDblHT stand (they share one position and record buffer, so the three
+ * may be mixed). Rows are scans, row-major: values[i * NCHN + c] is channel c of
+ * scan i, NCHN being the channel count of the stream's tags (ReadTagHT "NCHN").
+ * - values: fractions of full scale, bit for bit what ReadScanDblHT gives;
+ *   counts: the signed 24-bit sample values (the fraction times 2^23).
+ * - capacity is the number of elements the buffer holds; at most
+ *   capacity / NCHN whole scans are delivered.
+ * - stop_at_gap != 0: reading stops before a record that does not join the one
+ *   before it (as GapHT tells), unless no scan was delivered yet by this call;
+ *   so every block read this way is one contiguous run of scans.
+ * - *scans_read (required) receives the number of scans delivered, also when
+ *   the status is not 0; it is 0 after an argument error.
+ * Status: OLMTS_OK when capacity / NCHN scans were delivered; OLMTS_GAP when it
+ * stopped at a gap; OLMTS_END_OF_DATA at the end of the stream; any other status
+ * is the fault that ended the stream (the scans before it are delivered).
+ * Argument errors: OLMTS_NULL_HANDLE for a NULL handle, a NULL buffer or
+ * scans_read, or a negative capacity; OLMTS_BAD_STREAM for stream 0, a number
+ * outside 1 ... 5 or an unusable stream. */
+OLMTS_API int32_t OLMTS_CALL olmts_read_scans_dbl(TsHandle* handle, int32_t stream, int32_t stop_at_gap,
+                                                  double* values, int64_t capacity, int64_t* scans_read);
+OLMTS_API int32_t OLMTS_CALL olmts_read_scans_i32(TsHandle* handle, int32_t stream, int32_t stop_at_gap,
+                                                  int32_t* counts, int64_t capacity, int64_t* scans_read);
 
 /* ---- Status texts (header only, not an export) ----------------------------- */
 static inline const char* olmts_status_text(int32_t status) {

@@ -16,7 +16,7 @@ scripts/install-deps.sh build tools python
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake --preset release -B "$build" >/dev/null
 fi
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target olmtsfil olmts
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target olmtsfil olmts olmtsfil_python_test_recording
 
 library=$(find "$build/src" -maxdepth 1 -name 'libolmtsfil.so.*.*' | head -n 1)
 [ -n "$library" ] || { echo "no shared library in $build/src" >&2; exit 1; }

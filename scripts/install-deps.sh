@@ -9,7 +9,7 @@ packages_for() {
   case "$1" in
     build) echo "cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libkissfft-dev" ;;
     tools) echo "libcli11-dev nlohmann-json3-dev libmseed-dev libxml2-dev libxml2-utils" ;;
-    python) echo "python3 python3-numpy python3-matplotlib python3-pytest python3-pip python3-venv python3-setuptools" ;;
+    python) echo "python3 python3-numpy python3-matplotlib python3-pytest python3-pip python3-venv python3-setuptools python3-pandas python3-dask python3-distributed" ;;
     windows) echo "cmake make libkissfft-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 googletest wine wine64" ;;
     fuzz) echo "clang-14 libclang-rt-14-dev llvm-14" ;;
     clang) echo "clang-14" ;;

@@ -12,6 +12,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 # One line each; scripts/check-NAME.sh.
 checks=(
+  includes
   format
   packaging
   sanitizers

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "cal/calibration.h"
-#include "response/front_end_model.h"
+#include "cal/front_end_model.h"
+#include "response/front_end_eval.h"
 #include "writer/box_circuit.h"
 
 namespace {
@@ -135,8 +136,8 @@ TEST_F(FrontEndModelTest, RatioGainCodesAndTheSecondGainFactor) {
   // 0x45: resonant branch with C3 + C4 + C5 + C6; 0x82: second branch with
   // C3 + C5 (the capacitors as the model fitted them).
   const double c4 = Element(*cal, 4, c), c5 = Element(*cal, 5, c), c6 = Element(*cal, 6, c);
-  C resonant_456 = Std(circuit.Ladder(f, 1.0, Complex{0.0, -1e9}, Complex{zf.real(), zf.imag()},
-                                      circuit.c3 + c4 + c5 + c6));
+  C resonant_456 =
+      Std(circuit.Ladder(f, 1.0, Complex{0.0, -1e9}, Complex{zf.real(), zf.imag()}, circuit.c3 + c4 + c5 + c6));
   EXPECT_LT(RelativeError(Eval(*cal, Uniform(2, 0x45, 0), c, f), resonant_456 * g2 * low), 1e-5);
   C second_5 = Std(circuit.Ladder(f, 1.0, Complex{0.0, -1e9}, Complex{424.0 + 137.0, w * 0.01}, circuit.c3 + c5));
   EXPECT_LT(RelativeError(Eval(*cal, Uniform(2, 0x82, 0), c, f), second_5 * g2), 1e-5);
@@ -154,8 +155,7 @@ TEST_F(FrontEndModelTest, FitsTheSwitchedCapacitorsOfTheCircuit) {
 
 TEST_F(FrontEndModelTest, LargerCapacitorCodesLowerTheCorner) {
   auto cal = OpenCircuit();
-  const double c4 = circuit.switched[0], c5 = circuit.switched[1], c6 = circuit.switched[2],
-               c7 = circuit.switched[3];
+  const double c4 = circuit.switched[0], c5 = circuit.switched[1], c6 = circuit.switched[2], c7 = circuit.switched[3];
   const double capacitance[8] = {0, c4, c5, c4 + c5, c6, c4 + c5 + c6, c7, c4 + c5 + c6 + c7};
   double previous = 1e9;
   for (int code = 0; code < 8; ++code) {
@@ -173,8 +173,7 @@ TEST_F(FrontEndModelTest, LargerCapacitorCodesLowerTheCorner) {
 
 TEST_F(FrontEndModelTest, BootstrappedCapacitorsActAsTheirEffectiveValue) {
   auto cal = OpenCircuit();
-  const double c4 = circuit.switched[0], c5 = circuit.switched[1], c6 = circuit.switched[2],
-               c7 = circuit.switched[3];
+  const double c4 = circuit.switched[0], c5 = circuit.switched[1], c6 = circuit.switched[2], c7 = circuit.switched[3];
   struct Case {
     int filter;
     double effective;

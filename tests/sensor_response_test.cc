@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cal/calibration.h"
-#include "cal/sensor_response.h"
 #include "olmtsfil.h"
+#include "response/sensor_response.h"
 #include "writer/calibration_writer.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
@@ -262,8 +262,8 @@ TEST_F(SensorResponseTest, BoardCorrection) {
     int32_t lfrq;
     bool corrected;
   };
-  for (const Case& c : {Case{"4270a1", 50, true}, Case{"4270BX7", 60, true}, Case{"4270B", 60, false},
-                        Case{"X4270A", 50, false}}) {
+  for (const Case& c :
+       {Case{"4270a1", 50, true}, Case{"4270BX7", 60, true}, Case{"4270B", 60, false}, Case{"X4270A", 50, false}}) {
     file.header.ver = c.ver;
     file.header.lfrq = c.lfrq;
     Open();

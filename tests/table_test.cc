@@ -70,7 +70,7 @@ TEST_F(TableTest, LookupRulesAndTypeChecks) {
   ASSERT_NE(h, nullptr);
   int32_t v = -5;
   EXPECT_EQ(ReadPrmHT(h, "CHEX", 0x100, &v), OLMTS_OK);  // only the low 8 bits of the type count
-  EXPECT_EQ(v, 1);                                          // the first of two equal names
+  EXPECT_EQ(v, 1);                                       // the first of two equal names
   v = -5;
   EXPECT_EQ(ReadPrmHT(h, "CHE", OLMTS_TYPE_INT32, &v), OLMTS_NO_SUCH_NAME);
   EXPECT_EQ(ReadPrmHT(h, "CHEXX", OLMTS_TYPE_INT32, &v), OLMTS_NO_SUCH_NAME);
@@ -106,6 +106,21 @@ TEST_F(TableTest, EnumeratesNamesWithFixedWidthCopy) {
   EXPECT_EQ(name[0], '\0');
   int32_t v;
   EXPECT_EQ(ReadPrmHT(h, "abcdefgh", 0, &v), OLMTS_OK);
+  TSCloseHT(&h);
+}
+
+TEST_F(TableTest, EnumeratedNameEndsAtItsTerminator) {
+  TableFile t;
+  t.Int(std::string("AB\0XYZ\x01\x02", 8), 1);
+  TsHandle* h = Open(t);
+  ASSERT_NE(h, nullptr);
+  char name[9];
+  std::memset(name, '#', sizeof name);
+  EXPECT_EQ(GCodePrmHT(h, 0, name), OLMTS_PARAM_COUNT_BASE + 1);
+  EXPECT_EQ(std::string(name, 9), std::string("AB\0\0\0\0\0\0#", 9));
+  int32_t v = 0;
+  EXPECT_EQ(ReadPrmHT(h, "AB", 0, &v), OLMTS_OK);
+  EXPECT_EQ(v, 1);
   TSCloseHT(&h);
 }
 

@@ -1,7 +1,7 @@
 """Reading benchmark: a whole stream of at least 100 MB into numpy.
 
 Compares, in one run and on the same file:
-- bulk:      Recording.read() (one ReadRecHT per record, numpy decoding);
+- bulk:      Recording.read() (block reads through olmts_read_scans_dbl);
 - scanwise:  one ReadScanDblHT call per scan through ctypes, as a plain ctypes
              caller reads (timed on a subset and extrapolated when slow);
 - C++ loop:  the baseline loop of bench/reading_bench.cc, when that program is

@@ -81,6 +81,22 @@ PROTOTYPES = {
     "CalcBoxRespHT": (ctypes.c_int32, [CalHandle_p, TsHandle_p, ctypes.c_int32, ctypes.c_double,
                                        ctypes.POINTER(Complex), c_double_p]),
     "GetAcqDelayHT": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_double_p]),
+    # Extensions beside the HT family.
+    "olmts_read_scans_dbl": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_void_p,
+                                              ctypes.c_int64, ctypes.POINTER(ctypes.c_int64)]),
+    "olmts_read_scans_i32": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_void_p,
+                                              ctypes.c_int64, ctypes.POINTER(ctypes.c_int64)]),
+}
+
+
+c_int64_p = ctypes.POINTER(ctypes.c_int64)
+
+# The library's own additions beyond the HT family (the header's extension
+# section). A library built before one of them raises MissingExportError when it
+# is called.
+EXTENSIONS = {
+    "olmts_gap_scans": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_int64_p, c_int64_p, c_double_p]),
+    "olmts_record_rate_hz": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32, c_double_p]),
 }
 
 
@@ -88,11 +104,15 @@ class MissingExportError(AttributeError):
     """The loaded library does not export a function this package binds."""
 
 
-def _candidates():
+def _candidates(looked):
+    """Paths to try, in order; ``looked`` receives a description of every place
+    searched, for the message when none serves."""
     explicit = os.environ.get(LIBRARY_ENV)
     if explicit:
+        looked.append("%s=%s" % (LIBRARY_ENV, explicit))
         yield explicit
         return
+    looked.append("%s (not set)" % LIBRARY_ENV)
     here = os.path.dirname(os.path.abspath(__file__))
     if sys.platform == "win32":
         patterns = ["olmtsfil.dll", "libolmtsfil.dll"]
@@ -100,10 +120,13 @@ def _candidates():
         patterns = ["libolmtsfil.dylib", "libolmtsfil.*.dylib"]
     else:
         patterns = ["libolmtsfil.so", "libolmtsfil.so.*"]
-    for pattern in patterns:
-        for path in sorted(glob.glob(os.path.join(here, pattern))):
-            yield path
+    beside = [os.path.join(here, pattern) for pattern in patterns]
+    found_beside = [path for pattern in beside for path in sorted(glob.glob(pattern))]
+    looked.append("beside the package: %s%s" % (", ".join(beside), "" if found_beside else " (none there)"))
+    for path in found_beside:
+        yield path
     found = ctypes.util.find_library("olmtsfil")
+    looked.append("the system's library path (%s)" % ("found " + found if found else "no olmtsfil there"))
     if found:
         yield found
 
@@ -112,13 +135,14 @@ def _load():
     # 32-bit Windows exports are __stdcall; everywhere else the C convention.
     loader = ctypes.WinDLL if (sys.platform == "win32" and ctypes.sizeof(ctypes.c_void_p) == 4) else ctypes.CDLL
     tried = []
-    for path in _candidates():
+    looked = []
+    for path in _candidates(looked):
         try:
             return loader(path), path
         except OSError as error:
             tried.append("%s (%s)" % (path, error))
-    raise OSError("olmtsfil shared library not found; set %s to its path. Tried: %s"
-                  % (LIBRARY_ENV, "; ".join(tried) or "nothing"))
+    raise OSError("olmtsfil shared library not found; set %s to its path. Looked in: %s. Tried: %s"
+                  % (LIBRARY_ENV, "; ".join(looked), "; ".join(tried) or "no candidate file was found"))
 
 
 class _Library:
@@ -128,7 +152,7 @@ class _Library:
     def __init__(self):
         self.dll, self.path = _load()
         self.missing = []
-        for name, (restype, argtypes) in PROTOTYPES.items():
+        for name, (restype, argtypes) in list(PROTOTYPES.items()) + list(EXTENSIONS.items()):
             try:
                 function = getattr(self.dll, name)
             except AttributeError:

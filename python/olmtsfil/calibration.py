@@ -18,7 +18,7 @@ from ._handle import HandleOwner
 from . import _native
 from .components import MAGNETIC
 from .errors import NameNotFoundError, NoResponseError, OpenError, check, error_for
-from .paths import open_error
+from .paths import base_path, open_error
 from .stream import Delay
 from .values import TYPE_DOUBLE, TYPE_INT32, TYPE_TEXT16, TYPE_TIMESTAMP, read_typed
 
@@ -77,8 +77,9 @@ class Calibration(HandleOwner):
     _kind = "calibration"
 
     def __init__(self, base, kind):
-        self.base = os.fspath(base)
         self.kind = int(kind) & 0xFF
+        own = ".CLB" if self.kind == BOX else ".CLC"
+        self.base = base_path(base, own) if self.kind in (BOX, SENSOR, SENSOR_CNOM) else os.fsdecode(os.fspath(base))
         encoded = os.fsencode(self.base)
         handle = _native.lib().CalOpenHT(int(kind), encoded)
         if not handle:
@@ -94,13 +95,15 @@ class Calibration(HandleOwner):
 
     @classmethod
     def box(cls, base):
-        """Opens the box calibration base + ".CLB"."""
+        """Opens the box calibration base + ".CLB" (``base`` may also be the
+        file's own path, ".CLB" in any case)."""
         return cls(base, BOX)
 
     @classmethod
     def sensor(cls, base, kind=SENSOR):
         """Opens the sensor calibration base + ".CLC" (kind 2, or 3 for sensors
-        whose nominal value the recording's table holds as "CNOM")."""
+        whose nominal value the recording's table holds as "CNOM"); ``base`` may
+        also be the file's own path, ".CLC" in any case."""
         if kind not in (SENSOR, SENSOR_CNOM):
             raise ValueError("a sensor calibration is of kind 2 or 3, not %r" % (kind,))
         return cls(base, kind)

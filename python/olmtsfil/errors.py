@@ -89,6 +89,18 @@ class StreamError(OlmtsError):
     """1223: stream number out of range or stream not usable."""
 
 
+class StreamNotUsableError(StreamError, KeyError):
+    """A stream of the recording that cannot be read (no file, or its first tag
+    failed): ``stream`` is its number, ``code`` the library's status for it.
+    Also a KeyError, as a lookup in ``Recording.streams``."""
+
+    __str__ = Exception.__str__
+
+    def __init__(self, code, function=None, detail=None, stream=None):
+        super().__init__(code, function, detail)
+        self.stream = stream
+
+
 class OutOfCalibrationRangeError(OlmtsError):
     """1229: frequency outside the calibration records."""
 

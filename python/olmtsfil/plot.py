@@ -51,7 +51,12 @@ def time_series(scans, channel_names=None, title=None, sharey=False):
     names = channel_names or ["ch%d" % (i + 1) for i in range(channels)]
     fig = Figure(figsize=(8, 1.4 * channels + 1.0), layout="constrained")
     axes = np.atleast_1d(fig.subplots(channels, 1, sharex=True, sharey=sharey))
-    t = np.arange(len(data)) / scans.sample_rate if scans.sample_rate else np.arange(len(data))
+    if scans.sample_rate and len(data):
+        # True times, so a block read across gaps shows them as breaks.
+        times = scans.times()
+        t = (times - times[0]) / np.timedelta64(1, "s")
+    else:
+        t = np.arange(len(data))
     for i, ax in enumerate(axes):
         ax.plot(t, data[:, i], linewidth=0.7)
         ax.set_ylabel(names[i] if i < len(names) else "ch%d" % (i + 1))

@@ -1,5 +1,6 @@
 """Recordings: the table, the usable streams, and per-stream operations on a
 chosen stream."""
+import collections.abc
 import ctypes
 import os
 import weakref
@@ -9,10 +10,41 @@ import numpy as np
 from ._handle import HandleOwner
 from . import _native
 from .components import channel_names, channel_numbers
-from .errors import check, error_for
-from .paths import open_error
+from .errors import StreamNotUsableError, check
+from .paths import base_path, open_error
 from .stream import STREAM_EXTENSIONS, Stream
 from .values import Parameters
+
+
+class Streams(collections.abc.Mapping):
+    """The usable streams of a recording by number. Looking up a stream that
+    cannot be read raises StreamNotUsableError (a KeyError) with the stream number
+    and the library's status for it."""
+
+    def __init__(self, usable, statuses):
+        self._usable = usable
+        self._statuses = statuses
+
+    def __getitem__(self, number):
+        try:
+            return self._usable[number]
+        except (KeyError, TypeError):
+            pass
+        code = self._statuses.get(number, 1223) if isinstance(number, int) else 1223
+        if isinstance(number, int) and 0 <= number <= 5:
+            detail = "stream %d has no usable file (%s)" % (number, STREAM_EXTENSIONS[number])
+        else:
+            detail = "stream %r: streams are numbered 0 (spectral) and 1 ... 5" % (number,)
+        raise StreamNotUsableError(code, "ReadTagHT", detail, stream=number) from None
+
+    def __iter__(self):
+        return iter(self._usable)
+
+    def __len__(self):
+        return len(self._usable)
+
+    def __repr__(self):
+        return "Streams(%r)" % (self._usable,)
 
 
 def _close_recording(handle):
@@ -24,12 +56,12 @@ class Recording(HandleOwner):
     the handle is also released when the object is garbage-collected.
 
     ``base`` is the path of the recording without extension (the table file is
-    base + ".TBL")."""
+    base + ".TBL"), or the table file's own path (".TBL" in any case)."""
 
     _kind = "recording"
 
     def __init__(self, base, concatenate=False):
-        self.base = os.fspath(base)
+        self.base = base_path(base, ".TBL")
         encoded = os.fsencode(self.base)
         library = _native.lib()
         handle = library.TSOpenHT(encoded)
@@ -40,11 +72,14 @@ class Recording(HandleOwner):
         self._finalizer = weakref.finalize(self, _close_recording, handle)
         self._concatenate = False
         self.params = Parameters(handle)
-        self.streams = {}
+        usable, statuses = {}, {}
         for k in range(6):
             status = library.ReadTagHT(handle, k, 1, b"NCHN", 0, ctypes.byref(ctypes.c_int32()))
             if status == 0:
-                self.streams[k] = Stream(self, k)
+                usable[k] = Stream(self, k)
+            else:
+                statuses[k] = status
+        self.streams = Streams(usable, statuses)
         self.default_stream = min((k for k in self.streams if k), default=None)
         if concatenate:
             self.concatenate = True
@@ -96,9 +131,6 @@ class Recording(HandleOwner):
         usable time-series stream). Raises StreamError for an unusable stream."""
         number = self.default_stream if number is None else number
         self.handle
-        if number not in self.streams:
-            raise error_for(1223, None, "stream %r has no usable file (%s)"
-                            % (number, STREAM_EXTENSIONS.get(number, "no such stream")))
         return self.streams[number]
 
     def seek(self, when, stream=None):
@@ -130,6 +162,18 @@ class Recording(HandleOwner):
     def sample_rate(self, stream=None):
         """Stream.sample_rate of ``stream`` (default: ``default_stream``)."""
         return self.stream(stream).sample_rate
+
+    def to_dask(self, stream=None, units=None, chunk_bytes=None):
+        """The stream read lazily, as LazyScans(data, times, sample_rate, chunks):
+        ``data`` a dask array (scans x channels) whose chunks are runs of whole
+        records within one file of the stream's set (about ``chunk_bytes`` of
+        float64 each), ``times`` the datetime64[ns] of every scan with the same
+        chunks. Across gaps, like ``read(stop_at_gap=False)``; computing a slice
+        reads only the records under it. ``units``: None or "fs" for fractions
+        of full scale, "counts" for int32 counts. The dated set is followed when
+        the recording concatenates."""
+        from .lazy import DEFAULT_CHUNK_BYTES, to_dask
+        return to_dask(self, self.stream(stream).number, units, chunk_bytes or DEFAULT_CHUNK_BYTES)
 
     def spectra(self, n_coefficients=None):
         """Stream.spectra of stream 0."""

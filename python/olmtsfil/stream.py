@@ -9,18 +9,14 @@ import numpy as np
 
 from . import _native
 from .decoding import decode_records
-from .errors import EndOfDataError, NameNotFoundError, OlmtsError, check, error_for
-from .timestamps import datetime_to_stamp
+from .errors import NameNotFoundError, check, error_for
+from .timestamps import seek_stamp, stamp_to_datetime64
 from .values import TYPE_INT32, TYPE_TIMESTAMP, read_typed
 
 # The named fields of a record tag, in the library's field-table order, with their types.
 TAG_FIELDS = (("UTC", TYPE_TIMESTAMP),) + tuple((name, TYPE_INT32) for name in (
     "SNUM", "SCNT", "NCHN", "LTAG", "STAT", "SATC", "LSMP", "RATE", "RUNT", "CLST", "TERR", "SBREC", "WINDX",
     "WISCN", "LEVTP", "LEVAL", "NFRQT", "NFRQD", "NFREQ"))
-
-# Rate units of a tag's RUNT byte (as the library reads them for spectral
-# frequencies): the factor turning RATE into samples per second.
-_RATE_UNITS = {0: 1.0, 1: 1.0 / 60.0, 2: 1.0 / 3600.0, 255: 10.0, 254: 100.0}
 
 # Batches of records are read into one buffer of at most this size before they
 # are decoded together; large enough to amortise numpy's per-call cost, small
@@ -31,29 +27,44 @@ STREAM_EXTENSIONS = {0: ".TFC", 1: ".TS1", 2: ".TS2 or .TSH", 3: ".TS3 or .TSH",
                      5: ".TS5 or .TSL"}
 
 
+Segment = collections.namedtuple("Segment", "start first_row rows")
+Segment.__doc__ = """A contiguous run of scans within a Scans block: ``start`` the datetime of
+its first scan, ``first_row`` its first row in the block, ``rows`` its length.
+Row ``first_row + i`` lies at ``start + i / sample_rate``."""
+
+
 class Scans(collections.namedtuple("Scans", "data start")):
     """Scans read from a stream, unpacked as ``data, start = stream.read(n)``:
     ``data`` an (n, channels) float64 array of fractions of full scale, ``start``
-    the datetime of its first scan (None when nothing was read). The attribute
-    ``sample_rate`` gives the rate in Hz of the records read."""
+    the datetime of its first scan (None when nothing was read). Attributes:
+    ``sample_rate``, the rate in Hz of the records read; ``segments``, a tuple of
+    Segment, one per contiguous run of rows (one segment unless the block was read
+    across gaps; none when it is empty)."""
 
-    def __new__(cls, data, start, sample_rate=None):
+    def __new__(cls, data, start, sample_rate=None, segments=None):
         self = super().__new__(cls, data, start)
         self.sample_rate = sample_rate
+        if segments is None:
+            segments = (Segment(start, 0, len(data)),) if start is not None and len(data) else ()
+        self.segments = tuple(segments)
         return self
 
     def __repr__(self):
-        return "Scans(data=<%s float64>, start=%r, sample_rate=%r)" % (
-            "x".join(map(str, self.data.shape)), self.start, self.sample_rate)
+        return "Scans(data=<%s float64>, start=%r, sample_rate=%r, segments=%d)" % (
+            "x".join(map(str, self.data.shape)), self.start, self.sample_rate, len(self.segments))
 
     def times(self):
-        """datetime64[ns] of every scan of the block."""
-        if self.start is None:
-            return np.empty(0, dtype="datetime64[ns]")
-        if not self.sample_rate > 0:
+        """datetime64[ns] of every scan of the block: each segment's rows counted
+        from that segment's start, so times stay true across gaps."""
+        out = np.empty(len(self.data), dtype="datetime64[ns]")
+        if not self.segments:
+            return out[:0] if self.start is None else out
+        if not self.sample_rate or not self.sample_rate > 0:
             raise ValueError("the records give no sample rate")
-        offsets = np.rint(np.arange(len(self.data)) * (1e9 / self.sample_rate)).astype("timedelta64[ns]")
-        return np.datetime64(self.start, "ns") + offsets
+        for segment in self.segments:
+            offsets = np.rint(np.arange(segment.rows) * (1e9 / self.sample_rate)).astype("timedelta64[ns]")
+            out[segment.first_row:segment.first_row + segment.rows] = np.datetime64(segment.start, "ns") + offsets
+        return out
 
 
 Gap = collections.namedtuple("Gap", "record end_of_previous next_start missing_scans")
@@ -67,10 +78,12 @@ Delay.__doc__ = """Acquisition delay of a stream: a sample stamped t describes t
 t - seconds. Kept apart from every response: correct sample times by it."""
 
 
-class Spectra(collections.namedtuple("Spectra", "values window level freq_index frequency record_flag")):
+class Spectra(collections.namedtuple("Spectra", "values window level freq_index frequency record_flag record_time")):
     """Spectral coefficients of stream 0: ``values`` (n, channels) complex128,
-    ``window``, ``level``, ``freq_index`` and ``record_flag`` int arrays and
-    ``frequency`` in Hz, one entry per coefficient."""
+    ``window``, ``level``, ``freq_index`` and ``record_flag`` int arrays,
+    ``frequency`` in Hz and ``record_time`` (datetime64[s], the stamp of the
+    record the coefficient belongs to; NaT for a stamp that is no valid date),
+    one entry per coefficient."""
 
 
 class Stream:
@@ -89,7 +102,10 @@ class Stream:
         self.channel_count = first["NCHN"]
         self.sample_bytes = first["LSMP"]
         self.scans_per_record = first["SCNT"]
-        self.tag_rate = first["RATE"] * _RATE_UNITS.get(first["RUNT"], 0.0)
+        # Samples per second of the records as the library's gap test counts them,
+        # so that times within a run of joined records agree with it. Spectral
+        # records are no sampled series and have none.
+        self.tag_rate = self._record_rate(1) if number != 0 else None
         self.scan_bytes = self.channel_count * self.sample_bytes
         # The trailer's per-channel factor is a tag byte no function reads, so the
         # buffer allows its largest value; ReadRecHT copies only the block's size.
@@ -101,6 +117,8 @@ class Stream:
         self._frequencies = {}
 
     def __repr__(self):
+        if self.number == 0:
+            return "<Stream 0: spectral, %d channels, %d scans/record>" % (self.channel_count, self.scans_per_record)
         return "<Stream %d: %d channels, %d scans/record, %g Hz>" % (
             self.number, self.channel_count, self.scans_per_record, self.tag_rate)
 
@@ -111,12 +129,24 @@ class Stream:
         return read_typed(lambda n, t, o: library.ReadTagHT(handle, self.number, which, n, t, o), name, type_code,
                           "ReadTagHT")
 
+    def _tag_stamp(self, which):
+        stamp = _native.TimeStamp()
+        check(_native.lib().ReadTagHT(self._recording.handle, self.number, which, b"UTC", TYPE_TIMESTAMP,
+                                      ctypes.byref(stamp)), "ReadTagHT", "stream %d, UTC" % self.number)
+        return stamp
+
+    def _record_rate(self, which):
+        rate = ctypes.c_double()
+        check(_native.lib().olmts_record_rate_hz(self._recording.handle, self.number, which, ctypes.byref(rate)),
+              "olmts_record_rate_hz", "stream %d" % self.number)
+        return rate.value
+
     def _discard_pending(self):
         self._pending = np.empty((0, self.channel_count))
         self._pending_start = None
 
     def _offset(self, when, scans):
-        return when + _dt.timedelta(seconds=scans / self.tag_rate) if self.tag_rate > 0 else when
+        return when + _dt.timedelta(seconds=scans / self.tag_rate) if self.tag_rate else when
 
     # ---- properties --------------------------------------------------------------
     @property
@@ -153,10 +183,14 @@ class Stream:
     # ---- positioning -----------------------------------------------------------
     def seek(self, when):
         """Positions the stream on the first record that starts at or after
-        ``when`` (whole seconds) and returns that record's start time. Raises
-        EndOfDataError when no record starts that late."""
+        ``when`` and returns that record's start time. ``when`` is a datetime
+        (naive: UTC; aware: converted to UTC), a date, a numpy.datetime64 or an ISO
+        8601 string (a trailing Z or an offset converted to UTC). Record stamps hold
+        whole seconds, so a time with a fraction of a second positions on the first
+        record starting after it. Raises EndOfDataError when no record starts that
+        late."""
         library = _native.lib()
-        status = library.SeekHT(self._recording.handle, self.number, datetime_to_stamp(when), 0)
+        status = library.SeekHT(self._recording.handle, self.number, seek_stamp(when), 0)
         self._discard_pending()
         if status not in (0, 1202):
             check(status, "SeekHT", "stream %d" % self.number)
@@ -177,17 +211,20 @@ class Stream:
         except (ReferenceError, ValueError):
             pass
 
-    def _require_time_series(self):
+    def _require_time_series(self, what="scans"):
         if self.number == 0:
-            raise error_for(1223, None, "stream 0 holds spectral records; use spectra()")
+            raise error_for(1223, None, "stream 0 holds spectral records, not %s; use spectra()" % what)
 
     # ---- bulk reading ----------------------------------------------------------
     def read(self, n_scans=None, stop_at_gap=True):
         """Reads up to ``n_scans`` scans (all that remain when None) and returns
-        Scans(data, start, sample_rate). Fewer come back at the end of the data,
-        and, with ``stop_at_gap``, where the next record does not join the last one
-        (so that ``start`` plus i / sample_rate is the time of row i). An error
-        met after some scans were read returns those; the next call raises it."""
+        Scans(data, start, sample_rate, segments). Fewer come back at the end of
+        the data, and, with ``stop_at_gap``, where the next record does not join the
+        last one (so that ``start`` plus i / sample_rate is the time of row i).
+        With ``stop_at_gap=False`` the read runs on across gaps and ``segments``
+        gives the start time and rows of every contiguous run; ``times()`` is then
+        true for every row. An error met after some scans were read returns those;
+        the next call raises it."""
         self._require_time_series()
         if n_scans is not None and n_scans < 0:
             raise ValueError("n_scans must not be negative")
@@ -197,9 +234,11 @@ class Stream:
         channels = self.channel_count
         want = None if n_scans is None else int(n_scans)
         start = None
+        segments = []  # [start, first row] of each contiguous run
         pending = self._pending[:len(self._pending) if want is None else want]
         if len(pending):
             start = self._pending_start
+            segments.append([start, 0])
             self._pending = self._pending[len(pending):]
             self._pending_start = self._offset(self._pending_start, len(pending))
         total = len(pending)
@@ -219,15 +258,19 @@ class Stream:
             status = 0
             read_record, gap = library.ReadRecHT, library.GapHT
             for i in range(records):
-                if stop_at_gap and (total or got) and gap(handle, k) != 0:
+                joined = not (total or got) or gap(handle, k) == 0
+                if not joined and stop_at_gap:
                     finished = True
                     break
                 status = read_record(handle, k, stride, base + i * stride)
                 if status != 0:
                     finished = True
                     break
-                if start is None:
-                    start = self._tag(0, "UTC", TYPE_TIMESTAMP)
+                if start is None or not joined:
+                    record_start = self._tag(0, "UTC", TYPE_TIMESTAMP)
+                    if start is None:
+                        start = record_start
+                    segments.append([record_start, total + got * scnt])
                 got += 1
             if status not in (0, 1220) and total == 0 and got == 0:
                 check(status, "ReadRecHT", "stream %d" % k)
@@ -245,13 +288,15 @@ class Stream:
             at += whole * scnt
             if whole < got:
                 last = decode_records(raw, 1 + whole * stride, 1, scnt, stride, channels, self.sample_bytes,
-                                       np.empty((scnt, channels)))
+                                      np.empty((scnt, channels)))
                 cut = rows - at
                 out[at:] = last[:cut]
                 at = rows
                 self._pending = last[cut:]
                 self._pending_start = self._offset(self._tag(0, "UTC", TYPE_TIMESTAMP), cut)
-        return Scans(out, start, self.tag_rate)
+        ends = [first for _, first in segments[1:]] + [rows]
+        runs = [Segment(when, first, end - first) for (when, first), end in zip(segments, ends) if end > first]
+        return Scans(out, start, self.tag_rate, runs)
 
     def read_scanwise(self, n_scans):
         """Reads up to ``n_scans`` scans one ReadScanDblHT call at a time (the
@@ -289,11 +334,17 @@ class Stream:
             self._rewind_if_open()
 
     def gaps(self):
-        """The breaks between consecutive records of the stream, as a list of Gap.
-        The stream is left at its start afterwards."""
+        """The breaks between consecutive records of the stream, as a list of Gap,
+        found and counted by the library's gap test (GapHT, olmts_gap_scans). The
+        stream is left at its start afterwards. Spectral records (stream 0) are no
+        sampled series: asking for their gaps raises StreamError."""
+        if self.number == 0:
+            raise error_for(1223, None, "stream 0 holds spectral records, which are not a sampled series: gaps are "
+                            "not defined for them (records(0) gives every record's time)")
         library = _native.lib()
         handle = self._recording.handle
         found = []
+        expected, recorded, rate = ctypes.c_int64(), ctypes.c_int64(), ctypes.c_double()
         self.rewind()
         try:
             index = 0
@@ -305,20 +356,17 @@ class Stream:
                 index += 1
                 if library.GapHT(handle, self.number) == 0:
                     continue
-                try:
-                    next_start = self._tag(1, "UTC", TYPE_TIMESTAMP)
-                except EndOfDataError:
-                    break
-                except OlmtsError:
-                    continue  # the stream failed there; the next SkipRecHT reports why
-                last = self.tag("last")
-                rate = last["RATE"] * _RATE_UNITS.get(last["RUNT"], 0.0)
-                last_start = last["UTC"]
-                end = self._offset(last_start, last["SCNT"]) if isinstance(last_start, _dt.datetime) else None
-                missing = None
-                if isinstance(last_start, _dt.datetime) and isinstance(next_start, _dt.datetime):
-                    missing = int(round((next_start - last_start).total_seconds() * rate)) - last["SCNT"]
-                found.append(Gap(index, end, next_start, missing))
+                status = library.olmts_gap_scans(handle, self.number, ctypes.byref(expected), ctypes.byref(recorded),
+                                                 ctypes.byref(rate))
+                if status == 1201:
+                    continue  # no next record (the end, or a failure the next SkipRecHT reports)
+                check(status, "olmts_gap_scans", "stream %d" % self.number)
+                last_start = self._tag(0, "UTC", TYPE_TIMESTAMP)
+                next_start = self._tag(1, "UTC", TYPE_TIMESTAMP)
+                end = None
+                if isinstance(last_start, _dt.datetime) and rate.value > 0:
+                    end = last_start + _dt.timedelta(seconds=recorded.value / rate.value)
+                found.append(Gap(index, end, next_start, expected.value - recorded.value))
         finally:
             self.rewind()
         return found
@@ -340,7 +388,8 @@ class Stream:
         channels = self.channel_count
         values = (ctypes.c_double * max(2 * channels, 24))()
         flag, window, level, index = ctypes.c_int32(), ctypes.c_int32(), ctypes.c_int32(), ctypes.c_int32()
-        rows, meta = [], []
+        rows, meta, times = [], [], []
+        converted = {}
         while n_coefficients is None or len(rows) < n_coefficients:
             status = library.ReadDftScanHT(handle, ctypes.byref(flag), ctypes.byref(window), ctypes.byref(level),
                                            ctypes.byref(index), values)
@@ -348,10 +397,17 @@ class Stream:
                 if status == 1220 or rows:
                     break
                 check(status, "ReadDftScanHT")
+            # The record flag cannot tell a new record once fillers were passed, so
+            # the stamp of the record consumed last is read after every coefficient.
+            stamp = bytes(self._tag_stamp(0))
+            if stamp not in converted:
+                converted[stamp] = stamp_to_datetime64(_native.TimeStamp.from_buffer_copy(stamp))
             rows.append(values[:2 * channels])
             meta.append((window.value, level.value, index.value, flag.value))
+            times.append(converted[stamp])
         pairs = np.array(rows, dtype=np.float64).reshape(len(rows), channels, 2)
         meta = np.array(meta, dtype=np.int64).reshape(len(meta), 4)
         freq_index = meta[:, 2]
         return Spectra(pairs[:, :, 0] + 1j * pairs[:, :, 1], meta[:, 0], meta[:, 1], freq_index,
-                       np.array([self.frequency(int(i)) for i in freq_index], dtype=np.float64), meta[:, 3])
+                       np.array([self.frequency(int(i)) for i in freq_index], dtype=np.float64), meta[:, 3],
+                       np.array(times, dtype="datetime64[s]"))

@@ -5,6 +5,8 @@ given to seek() is converted to UTC first, since record stamps are UTC.
 """
 import datetime as _dt
 
+import numpy as np
+
 from ._native import TimeStamp
 
 
@@ -39,3 +41,49 @@ def stamp_from_bytes(raw):
 def stamp_fields(stamp):
     """The eight fields of a stamp as a tuple, for stamps that are no valid date."""
     return tuple(getattr(stamp, name) for name, _ in TimeStamp._fields_)
+
+
+def stamp_to_datetime64(stamp):
+    """numpy.datetime64 (seconds) of a TimeStamp; NaT when it is no valid date."""
+    when = stamp_to_datetime(stamp)
+    return np.datetime64("NaT", "s") if when is None else np.datetime64(when, "s")
+
+
+def to_utc_datetime(when):
+    """A naive UTC datetime of a time given as a datetime or date (naive: taken as
+    UTC; aware: converted), a numpy.datetime64 (UTC), or an ISO 8601 string (a
+    trailing Z or an offset converted to UTC, none: UTC). Fractions of a second
+    are kept to the microsecond."""
+    if isinstance(when, np.datetime64):
+        if np.isnat(when):
+            raise ValueError("not a time: NaT")
+        micros = int(when.astype("datetime64[us]").astype(np.int64))
+        return _dt.datetime(1970, 1, 1) + _dt.timedelta(microseconds=micros)
+    if isinstance(when, str):
+        text = when.strip()
+        if text[-1:] in ("Z", "z"):
+            text = text[:-1] + "+00:00"
+        try:
+            when = _dt.datetime.fromisoformat(text)
+        except ValueError:
+            try:  # forms older Pythons' fromisoformat does not read, e.g. 2026-03-14T23:59:56.5
+                return to_utc_datetime(np.datetime64(text))
+            except ValueError:
+                raise ValueError("not an ISO 8601 time: %r" % (when,)) from None
+    if isinstance(when, _dt.date) and not isinstance(when, _dt.datetime):
+        when = _dt.datetime(when.year, when.month, when.day)
+    if not isinstance(when, _dt.datetime):
+        raise TypeError("expected a datetime, numpy.datetime64 or ISO 8601 string, got %r" % (type(when).__name__,))
+    if when.tzinfo is not None:
+        when = when.astimezone(_dt.timezone.utc).replace(tzinfo=None)
+    return when
+
+
+def seek_stamp(when):
+    """The TimeStamp to seek to for the first record starting at or after
+    ``when`` (any form to_utc_datetime takes): stamps hold whole seconds, so a
+    fraction of a second moves on to the next whole second."""
+    when = to_utc_datetime(when)
+    if when.microsecond:
+        when = when.replace(microsecond=0) + _dt.timedelta(seconds=1)
+    return datetime_to_stamp(when)

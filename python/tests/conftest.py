@@ -63,3 +63,22 @@ def calibrations(sample):
     if not sample.get("box_calibration") or not sample.get("sensor_calibrations"):
         pytest.skip("the sample recording carries no calibrations")
     return sample["box_calibration"], sample["sensor_calibrations"]
+
+
+def built_program(*parts):
+    """Path of a program of the build tree; the test fails when it was not built."""
+    path = os.path.join(BUILD, *parts)
+    if not os.path.exists(path):
+        pytest.fail("%s is not built (cmake --build %s --target %s)" % (path, BUILD, parts[-1]))
+    return path
+
+
+@pytest.fixture(scope="session")
+def rate_unit_base(tmp_path_factory):
+    """Base path of a recording whose tags carry non-zero rate-unit bytes: stream
+    4 with RUNT 2 (RATE 900, 15 scans a record, 3 bursts of 10 records 5 s apart),
+    stream 5 with RUNT -1 (RATE 600, 10 scans a record, 2 bursts of 8, 3 s apart)."""
+    directory = str(tmp_path_factory.mktemp("rateunit"))
+    out = subprocess.run([built_program("python", "olmtsfil_python_test_recording"), directory], check=True,
+                         capture_output=True, text=True).stdout
+    return out.strip()

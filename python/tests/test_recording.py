@@ -3,6 +3,7 @@ import datetime as dt
 import gc
 import os
 import re
+import sys
 
 import numpy as np
 import pytest
@@ -133,8 +134,23 @@ def test_seek_positions_on_records(rec, sample):
     assert error.value.code == 1220
     # A stream sent past its end comes back with an earlier time.
     assert rec.seek(first, stream=k) == first
+    # Every common way of writing a time, converted to UTC; a fraction of a second
+    # moves on to the first record starting after it.
+    iso = target.isoformat()
+    for form in (iso, iso + "Z", (target + dt.timedelta(hours=1)).isoformat() + "+01:00",
+                 np.datetime64(target), target.replace(tzinfo=dt.timezone(dt.timedelta(hours=-3))) + dt.timedelta(hours=-3),
+                 target - dt.timedelta(seconds=0.25), np.datetime64(target) - np.timedelta64(999, "ms")):
+        rec.streams[k].rewind()
+        assert rec.seek(form, stream=k) == target, form
+    assert rec.seek(target + dt.timedelta(seconds=0.5), stream=k) == target + dt.timedelta(seconds=1)
+    assert rec.seek((target + dt.timedelta(seconds=2, milliseconds=1)).isoformat(), stream=k) == \
+        target + dt.timedelta(seconds=3)
+    with pytest.raises(ValueError):
+        rec.seek("not a time", stream=k)
+    with pytest.raises(ValueError):
+        rec.seek(np.datetime64("NaT"), stream=k)
     with pytest.raises(TypeError):
-        rec.seek("2026-03-14", stream=k)
+        rec.seek(1773532800, stream=k)
 
 
 def test_samples_convert_as_the_library_does():
@@ -220,8 +236,10 @@ def test_status_table_matches_the_header():
              if name in re.findall(r"case (OLMTS_\w+):", header)}
     texts = dict(re.findall(r'case (OLMTS_\w+): return "([^"]*)";', header))
     assert {code: (name, texts[name]) for name, code in codes.items()} == olmtsfil.STATUS
-    assert set(_native.PROTOTYPES) == set(re.findall(r"OLMTS_CALL (\w+HT)\(", header))
-    assert len(_native.PROTOTYPES) == 25 and not _native.lib().missing
+    declared = set(re.findall(r"OLMTS_CALL (\w+)\(", header))
+    assert {n for n in _native.PROTOTYPES if n.endswith("HT")} == {n for n in declared if n.endswith("HT")}
+    assert set(_native.PROTOTYPES) <= declared
+    assert sum(name.endswith("HT") for name in _native.PROTOTYPES) == 25 and not _native.lib().missing
 
 
 def open_descriptors():
@@ -245,3 +263,106 @@ def test_handles_close_deterministically_and_on_collection(sample):
     assert open_descriptors() == before
     with pytest.raises(ReferenceError):
         stream.read(1)
+
+
+def test_a_read_across_gaps_carries_its_segments_and_true_times(rec, sample):
+    written = next(s for s in sample["streams"] if s["bursts"] > 1)
+    k, rate, per_record = written["stream"], written["rate_hz"], written["scans_per_record"]
+    gaps = rec.gaps(k)
+    block = rec.read(None, stream=k, stop_at_gap=False)
+    assert len(block.segments) == written["bursts"] == len(gaps) + 1
+    starts = [block.start] + [gap.next_start for gap in gaps]
+    firsts = [0] + [gap.record * per_record for gap in gaps]
+    assert [s.start for s in block.segments] == starts
+    assert [s.first_row for s in block.segments] == firsts
+    assert sum(s.rows for s in block.segments) == len(block.data)
+    times = block.times()
+    for segment in block.segments:
+        assert times[segment.first_row] == np.datetime64(segment.start, "ns")
+        last = segment.first_row + segment.rows - 1
+        assert times[last] == np.datetime64(segment.start, "ns") + np.timedelta64(
+            int(round((segment.rows - 1) * 1e9 / rate)), "ns")
+    # Every row past a gap lies after the gap, not where counting from the start puts it.
+    assert np.all(np.diff(times) > np.timedelta64(0, "ns"))
+    assert np.all(times[firsts[1]:] >= np.datetime64(gaps[0].next_start, "ns"))
+    # A read that stops inside a record and a later one that goes on across a gap.
+    rec.streams[k].rewind()
+    head = rec.read(per_record // 2, stream=k, stop_at_gap=False)
+    assert [tuple(s) for s in head.segments] == [(block.start, 0, per_record // 2)]
+    rest = rec.read(None, stream=k, stop_at_gap=False)
+    assert rest.segments[0].start == block.start + dt.timedelta(seconds=(per_record // 2) / rate)
+    assert [s.start for s in rest.segments[1:]] == starts[1:]
+    assert np.array_equal(np.concatenate([head.times(), rest.times()]), times)
+    # Reads that stop at gaps have one segment each.
+    rec.streams[k].rewind()
+    assert len(rec.read(stream=k).segments) == 1
+    empty = rec.read(0, stream=k)
+    assert empty.segments == () and len(empty.times()) == 0
+
+
+def test_the_spectral_stream_has_records_not_gaps(rec, raw_rec):
+    with pytest.raises(olmtsfil.StreamError) as error:
+        rec.gaps(0)
+    assert error.value.code == 1223 and "not a sampled series" in str(error.value)
+    assert rec.streams[0].tag_rate is None and "spectral" in repr(rec.streams[0])
+    # Each coefficient carries the time of its record.
+    stamps = [tag["UTC"] for tag in rec.records(0)]
+    spectra = rec.spectra()
+    assert spectra.record_time.dtype == np.dtype("datetime64[s]") and len(spectra.record_time) == len(spectra.values)
+    assert list(np.unique(spectra.record_time)) == [np.datetime64(t, "s") for t in stamps]
+    library, handle = raw_rec
+    flag, window, level, index = (ctypes.c_int32() for _ in range(4))
+    values = (ctypes.c_double * 24)()
+    first_record = 0
+    while library.ReadDftScanHT(handle, ctypes.byref(flag), ctypes.byref(window), ctypes.byref(level),
+                                ctypes.byref(index), values) == 0:
+        stamp = _native.TimeStamp()
+        library.ReadTagHT(handle, 0, 0, b"UTC", 5, ctypes.byref(stamp))
+        if olmtsfil.timestamps.stamp_to_datetime(stamp) != stamps[0]:
+            break
+        first_record += 1
+    assert np.count_nonzero(spectra.record_time == np.datetime64(stamps[0], "s")) == first_record
+
+
+def test_recordings_and_calibrations_open_by_base_or_by_their_own_file(sample, calibrations):
+    base = sample["base"]
+    for given in (base, base + ".TBL", base + ".tbl", base + ".Tbl"):
+        with olmtsfil.Recording(given) as rec:
+            assert rec.base == base and rec.channel_count == 5
+    box, sensors = calibrations
+    for given in (box, box + ".CLB", box + ".clb"):
+        with olmtsfil.Calibration.box(given) as cal:
+            assert cal.base == box
+    for given in (sensors[0], sensors[0] + ".CLC", sensors[0] + ".clc"):
+        with olmtsfil.Calibration.sensor(given) as cal:
+            assert cal.base == sensors[0]
+    # Another calibration's extension is not stripped: the open fails naming the file it wanted.
+    with pytest.raises(olmtsfil.OpenError) as error:
+        olmtsfil.Calibration.box(sensors[0] + ".CLC")
+    assert error.value.filename == sensors[0] + ".CLC.CLB"
+
+
+def test_an_unusable_stream_is_named_with_the_library_status(rec):
+    assert 1 not in rec.streams and rec.streams.get(1) is None
+    for number in (1, 5, 6, "2"):
+        with pytest.raises(olmtsfil.StreamNotUsableError) as error:
+            rec.streams[number]
+        assert isinstance(error.value, KeyError) and isinstance(error.value, olmtsfil.StreamError)
+        assert error.value.code == 1223 and error.value.stream == number
+        assert repr(number) in str(error.value) or ("stream %s" % number) in str(error.value)
+    assert "stream 5 has no usable file (.TS5 or .TSL)" in str(pytest.raises(KeyError, rec.stream, 5).value)
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="names the Linux library file")
+def test_a_missing_library_lists_the_places_searched(tmp_path):
+    import shutil
+    import subprocess
+    shutil.copytree(os.path.join(ROOT, "python", "olmtsfil"), tmp_path / "olmtsfil",
+                    ignore=shutil.ignore_patterns("*.so*", "*.dll", "__pycache__"))
+    env = {k: v for k, v in os.environ.items() if k not in ("OLMTSFIL_LIBRARY", "LD_LIBRARY_PATH")}
+    script = "import olmtsfil\ntry:\n    olmtsfil.library_path()\nexcept OSError as e:\n    print(e)\n"
+    out = subprocess.run([sys.executable, "-c", script], cwd=tmp_path, env=env, capture_output=True, text=True,
+                         check=True).stdout
+    assert "not found" in out and "Tried: nothing" not in out
+    assert "OLMTSFIL_LIBRARY (not set)" in out and str(tmp_path / "olmtsfil" / "libolmtsfil.so") in out
+    assert "library path" in out

@@ -8,12 +8,13 @@
 
 #include "c_api/handles.h"
 #include "cal/calibration.h"
-#include "cal/nominal_gain.h"
-#include "cal/sensor_response.h"
 #include "common/status.h"
+#include "common/text.h"
 #include "filters/acquisition_delay.h"
 #include "response/box_response.h"
+#include "response/sensor_response.h"
 #include "table/derived_parameters.h"
+#include "table/nominal_gain.h"
 #include "ts/recording.h"
 
 namespace {
@@ -102,8 +103,10 @@ OLMTS_API int32_t OLMTS_CALL GCodePrmHT(TsHandle* handle, int32_t index, char* n
   // A NULL handle counts as an empty table.
   const int32_t count = handle == nullptr ? 0 : handle->recording.table().param_count();
   if (name_out != nullptr) {
+    // A name shorter than 8 characters ends at its NUL; whatever the file holds
+    // after it is not part of the name and never reaches the caller.
     if (index >= 0 && index < count)
-      std::memcpy(name_out, handle->recording.table().entry(index).name, 8);
+      olmtsfil::CopyFixedWidth(name_out, handle->recording.table().entry(index).Name(), 8);
     else
       name_out[0] = '\0';
   }
@@ -237,8 +240,8 @@ OLMTS_API int32_t OLMTS_CALL CalcSensorNomGainHT(TsHandle* handle, double* gains
 OLMTS_API int32_t OLMTS_CALL CalcSensorRespHT(CalHandle* cal, TsHandle* ts, double freq_hz, Complex* resp,
                                               double* resp_aux) {
   if (cal == nullptr) return ToInt(Status::kNullCalHandle);
-  return ToInt(olmtsfil::CalcSensorResponse(&cal->calibration, ts == nullptr ? nullptr : &ts->recording.table(),
-                                            freq_hz, resp, resp_aux));
+  return ToInt(olmtsfil::CalcSensorResp(&cal->calibration, ts == nullptr ? nullptr : &ts->recording.table(), freq_hz,
+                                        resp, resp_aux));
 }
 
 OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t stream, double freq_hz, Complex* resp,

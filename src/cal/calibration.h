@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "cal/front_end_model.h"
 #include "common/bytes.h"
+#include "common/complex.h"
 #include "common/status.h"
-#include "response/complex.h"
-#include "response/front_end_model.h"
 
 namespace olmtsfil {
 
@@ -31,7 +31,6 @@ namespace olmtsfil {
 class Calibration {
  public:
   static constexpr int kHeaderSize = 132;
-  static constexpr int kMaxBaseNameLength = 256;
   static constexpr int kMaxChannels = 12;
   static constexpr int kRecordSlots = 501;
   static constexpr int kMaxRecords = 500;
@@ -69,7 +68,8 @@ class Calibration {
   int16_t Sequence(int record) const { return LoadI16(Record(record) + 6); }
   ChannelBlock Block(int record, int channel) const {
     const uint8_t* p = Record(record) + 8 + 24 * channel;
-    return ChannelBlock{{LoadF32(p), LoadF32(p + 4)}, LoadF32(p + 8), LoadF32(p + 12), {LoadF32(p + 16), LoadF32(p + 20)}};
+    return ChannelBlock{
+        {LoadF32(p), LoadF32(p + 4)}, LoadF32(p + 8), LoadF32(p + 12), {LoadF32(p + 16), LoadF32(p + 20)}};
   }
 
   // Records of table t: [TableBegin(t), TableEnd(t)) for t < TableCount(). Every

@@ -10,6 +10,10 @@
 
 namespace olmtsfil {
 
+// Longest base path (the path of a recording or calibration without its
+// extension) the library accepts.
+inline constexpr std::size_t kMaxBaseNameLength = 256;
+
 class InputFile {
  public:
   InputFile() = default;

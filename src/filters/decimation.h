@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
+#include "common/complex.h"
 #include "common/status.h"
-#include "response/complex.h"
 
 namespace olmtsfil {
 

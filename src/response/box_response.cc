@@ -6,7 +6,7 @@
 
 #include "common/text.h"
 #include "filters/decimation.h"
-#include "response/front_end_model.h"
+#include "response/front_end_eval.h"
 #include "table/derived_parameters.h"
 
 namespace olmtsfil {
@@ -106,8 +106,8 @@ Status CalcBoxRespCircuit(Calibration& cal, const ParameterTable& table, double 
   return Status::kOk;
 }
 
-Status CalcBoxRespTable(Calibration& cal, const ParameterTable& table, int32_t stream, double freq_hz,
-                        Complex* resp, double* resp_aux) {
+Status CalcBoxRespTable(Calibration& cal, const ParameterTable& table, int32_t stream, double freq_hz, Complex* resp,
+                        double* resp_aux) {
   char version[kText];
   if (Status s = ReadUpperText(table, "VER", version); s != Status::kOk) return s;
   // Boards "4264" keep a single calibration table, whatever the stream.

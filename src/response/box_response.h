@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "cal/calibration.h"
+#include "common/complex.h"
 #include "common/status.h"
-#include "response/complex.h"
 #include "table/parameter_table.h"
 
 namespace olmtsfil {
@@ -16,7 +16,7 @@ namespace olmtsfil {
 // the companion value that every factor multiplies by its magnitude, negative for
 // a channel whose response cannot be formed (then kNoResponse). On a non-zero
 // status both arrays may hold partial results. The table branch moves
-// cal.record_cursor; the circuit branch writes the model's per-evaluation rows.
+// cal.record_cursor; the circuit branch only reads the fitted model.
 Status CalcBoxResp(Calibration& cal, const ParameterTable& table, int32_t stream, double freq_hz, Complex* resp,
                    double* resp_aux);
 

@@ -35,8 +35,8 @@ void WidenLayoutA(const uint8_t* raw, TableEntry& entry) {
 
 void FromLayoutB(const uint8_t* raw, TableEntry& entry) {
   std::memcpy(entry.name, raw, 8);
-  entry.info_word = static_cast<int32_t>(raw[8] | (raw[9] << 8) | (raw[10] << 16) |
-                                         (static_cast<uint32_t>(raw[11]) << 24));
+  entry.info_word =
+      static_cast<int32_t>(raw[8] | (raw[9] << 8) | (raw[10] << 16) | (static_cast<uint32_t>(raw[11]) << 24));
   entry.info_byte1 = raw[12];
   entry.info_byte2 = raw[13];
   entry.spare = raw[14];
@@ -98,7 +98,7 @@ Status ParameterTable::Load(InputFile& file) {
   for (int i = count; i < kSlots; ++i) std::memset(&params_[static_cast<std::size_t>(i)], 0, sizeof(TableEntry));
   param_count_ = count;
   BuildIndex();
-  ApplyBoardCorrection();
+  ApplyFixedChainBoards();
   return Status::kOk;
 }
 
@@ -131,7 +131,7 @@ const TableEntry* ParameterTable::Find(std::string_view name) const {
 
 // Boards "7KQ01" and "4258C0" record "SRPM" and always run decimation chain 3,
 // whatever their tables say in "TALS".
-void ParameterTable::ApplyBoardCorrection() {
+void ParameterTable::ApplyFixedChainBoards() {
   const TableEntry* srpm = Find("SRPM");
   const TableEntry* ver = Find("VER");
   if (srpm == nullptr || srpm->type != static_cast<uint8_t>(ValueType::kInt32)) return;

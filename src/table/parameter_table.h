@@ -13,13 +13,13 @@ namespace olmtsfil {
 
 // One parameter, 32 bytes, the on-disk record of the current table layout.
 struct TableEntry {
-  char name[8];        // NUL-terminated when shorter than 8 characters
-  int32_t info_word;   // auxiliary values, passed through by ReadPrmHT's companion
+  char name[8];       // NUL-terminated when shorter than 8 characters
+  int32_t info_word;  // auxiliary values, passed through by ReadPrmHT's companion
   uint8_t info_byte1;
   uint8_t info_byte2;
   uint8_t spare;
-  uint8_t type;        // ValueType code
-  uint8_t value[16];   // laid out according to `type`
+  uint8_t type;       // ValueType code
+  uint8_t value[16];  // laid out according to `type`
 
   std::string_view Name() const;
 };
@@ -53,7 +53,7 @@ class ParameterTable {
 
  private:
   void BuildIndex();
-  void ApplyBoardCorrection();
+  void ApplyFixedChainBoards();
 
   // Lookups run dozens of times per response evaluation, so names are indexed
   // by their case-folded 8 bytes in a small open-addressed hash (no allocation).

@@ -19,10 +19,10 @@ int32_t ShiftLeft(int32_t value, int count) {
 
 Status Recording::Open(const char* base_name) {
   const std::size_t length = std::strlen(base_name);
-  if (length > kMaxBaseName) return Status::kPathTooLong;
+  if (length > kMaxBaseNameLength) return Status::kPathTooLong;
   // Every file name is the base plus a 4-character extension, built in place: the
   // only allocations of an open are the handle and the stored paths.
-  char path[kMaxBaseName + 8];
+  char path[kMaxBaseNameLength + 8];
   std::memcpy(path, base_name, length);
   auto with_extension = [&](const char* extension) -> const char* {
     std::memcpy(path + length, extension, 5);

@@ -61,7 +61,6 @@ double GapTestRate(const Tag& tag);
 class Recording {
  public:
   static constexpr int kStreams = 6;
-  static constexpr std::size_t kMaxBaseName = 256;
 
   // Loads the table and opens the first file of each stream. On failure the
   // internal reason is returned and the object should be discarded.
@@ -89,6 +88,16 @@ class Recording {
   Status NextScan(int k, int32_t* record_flag, const uint8_t** scan);
   Status ReadScan(int k, int32_t* record_flag, void* scan);
   Status ReadScanDouble(int k, int32_t* record_flag, double* values);
+
+  // Many scans at once, continuing scan reading where it stands: up to
+  // `max_scans` rows of NCHN values into `values` (fractions of full scale) or
+  // `counts` (signed 24-bit counts), exactly one of them non-null. With
+  // `stop_at_gap` it stops before a record that does not join the one before,
+  // unless nothing was delivered yet. *scans_read counts the rows delivered; the
+  // status says why reading stopped: kOk (max_scans reached), kGap, or the
+  // status that ended the stream.
+  Status ReadScanBlock(int k, bool stop_at_gap, int64_t max_scans, double* values, int32_t* counts,
+                       int64_t* scans_read);
 
   // Named fields of the last (which == 0) or next tag.
   Status ReadTag(int k, int32_t which, const char* name, int32_t type, void* out) const;

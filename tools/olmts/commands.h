@@ -20,5 +20,6 @@ void AddResponseCommand(CLI::App& app);
 void AddSampleCommand(CLI::App& app);
 void AddDemoCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);  // export/export_cli.cc
+void AddSurveyCommand(CLI::App& app);
 
 }  // namespace olmts

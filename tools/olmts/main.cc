@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
   olmts::AddSampleCommand(app);
   olmts::AddDemoCommand(app);
   olmts::AddExportCommand(app);
+  olmts::AddSurveyCommand(app);
 
   // The chosen command runs as the parser's callback, so its failures arrive
   // here as well as the parser's.

@@ -14,6 +14,7 @@
 #include "olmts/sample.h"
 #include "olmts/tool.h"
 #include "writer/sample_recording.h"
+#include "writer/sample_survey.h"
 
 namespace olmts {
 namespace {
@@ -75,6 +76,35 @@ void RunSample(const std::string& directory) {
   std::cout << "described:  " << manifest_path << '\n';
 }
 
+void RunSampleSurvey(const std::string& directory, int sites, int seconds_per_file, int recordings) {
+  olmtsfil::testdata::SampleSurvey survey;
+  try {
+    survey = olmtsfil::testdata::WriteSampleSurvey(directory, {sites, seconds_per_file, recordings});
+  } catch (const std::exception& e) {
+    throw ToolError(directory + ": cannot write the survey: " + e.what());
+  }
+  nlohmann::ordered_json j;
+  j["directory"] = survey.directory;
+  j["recordings"] = nlohmann::ordered_json::array();
+  for (const auto& r : survey.recordings)
+    j["recordings"].push_back({{"site", r.site},
+                               {"base", r.base},
+                               {"box_serial", r.box_serial},
+                               {"coil_serials", r.coil_serials},
+                               {"problems", r.problems}});
+  j["box_calibrations"] = survey.box_calibrations;
+  j["sensor_calibrations"] = survey.sensor_calibrations;
+  j["unmatched_calibration"] = survey.unmatched_calibration;
+  const std::string manifest_path = directory + "/survey.json";
+  std::ofstream manifest(manifest_path);
+  manifest << j.dump(2) << '\n';
+  if (!manifest) throw ToolError(manifest_path + ": cannot write the description");
+  std::cout << "survey:     " << directory << "  (" << sites << " sites, " << survey.recordings.size()
+            << " recordings, " << survey.box_calibrations.size() + survey.sensor_calibrations.size() + 1
+            << " calibrations)\n";
+  std::cout << "described:  " << manifest_path << '\n';
+}
+
 }  // namespace
 
 SampleRecording WriteSample(const std::string& directory) {
@@ -88,8 +118,27 @@ SampleRecording WriteSample(const std::string& directory) {
 void AddSampleCommand(CLI::App& app) {
   auto directory = std::make_shared<std::string>();
   CLI::App* command = app.add_subcommand("sample", "write the sample recording and its calibrations into DIR");
-  command->add_option("DIR", *directory, "folder, created when missing")->required();
-  command->callback([directory] { RunSample(*directory); });
+  auto survey = std::make_shared<std::string>();
+  auto sites = std::make_shared<int>(3);
+  auto seconds = std::make_shared<int>(60);
+  auto recordings = std::make_shared<int>(0);
+  CLI::Option* dir = command->add_option("DIR", *directory, "folder, created when missing");
+  CLI::Option* survey_dir =
+      command->add_option("--survey", *survey, "write a synthetic survey of several sites into this folder instead");
+  command->add_option("--sites", *sites, "sites of the survey (2 or 3 recordings each)")
+      ->check(CLI::Range(1, 99))
+      ->capture_default_str();
+  command->add_option("--seconds", *seconds, "seconds per file of the survey's 150 Hz stream")
+      ->check(CLI::Range(4, 2000000))
+      ->capture_default_str();
+  command->add_option("--recordings", *recordings, "recordings per site (default: 3 at odd sites, 2 at even)")
+      ->check(CLI::Range(1, 26));
+  dir->excludes(survey_dir);
+  command->callback([directory, survey, sites, seconds, recordings] {
+    if (!survey->empty()) return RunSampleSurvey(*survey, *sites, *seconds, *recordings);
+    if (directory->empty()) throw ToolError("sample: give DIR, or --survey DIR");
+    RunSample(*directory);
+  });
 }
 
 }  // namespace olmts

@@ -1,7 +1,6 @@
-#include "cal/nominal_gain.h"
+#include "table/nominal_gain.h"
 
 #include "common/text.h"
-#include "response/complex.h"
 
 namespace olmtsfil {
 
@@ -29,8 +28,8 @@ Status ReadChannels(const ParameterTable* table, Channels& ch) {
     int32_t* number;
     bool counts;
   };
-  const Item items[] = {{"CHEX", &ch.ex, true},  {"CHEY", &ch.ey, true},  {"CHEZ", &ch.ez, false},
-                        {"CHHX", &ch.hx, true},  {"CHHY", &ch.hy, true},  {"CHHZ", &ch.hz, true}};
+  const Item items[] = {{"CHEX", &ch.ex, true}, {"CHEY", &ch.ey, true}, {"CHEZ", &ch.ez, false},
+                        {"CHHX", &ch.hx, true}, {"CHHY", &ch.hy, true}, {"CHHZ", &ch.hz, true}};
   Status status = Status::kOk;
   for (const Item& item : items) {
     if (status != Status::kOk) break;
@@ -57,7 +56,7 @@ Status BoxNominalGains(const ParameterTable* table, ChannelGains& gains) {
 
   double full_scale = 0.0;
   ReadDouble(table, "FSCV", &full_scale);  // optional: the recorder's usual full scale
-  if (IsZeroEitherSign(full_scale)) full_scale = 6.4;
+  if (full_scale == 0.0) full_scale = 6.4;
 
   double electric_gain = 0.0;
   if (status == Status::kOk && ch.AnyElectric()) {

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "cal/calibration.h"
+#include "common/complex.h"
 #include "common/status.h"
-#include "response/complex.h"
 #include "table/parameter_table.h"
 
 namespace olmtsfil {
@@ -15,8 +15,7 @@ namespace olmtsfil {
 // upper record of the pair used in cal.record_cursor. kNoResponse when some
 // resp_aux is negative (all channels written); on any other failure nothing is
 // written. A frequency that is not finite lies outside every record: kOutOfCalRange.
-Status CalcSensorResponse(Calibration* cal, const ParameterTable* table, double freq_hz, Complex* resp,
-                          double* resp_aux);
+Status CalcSensorResp(Calibration* cal, const ParameterTable* table, double freq_hz, Complex* resp, double* resp_aux);
 
 // The records lo < hi whose frequencies enclose freq_hz, searched from the first
 // record that carries a lead signal. Also stores hi in cal.record_cursor when

@@ -1,4 +1,4 @@
-#include "cal/sensor_response.h"
+#include "response/sensor_response.h"
 
 #include <array>
 #include <cmath>
@@ -86,8 +86,7 @@ Status ApplyBoardCorrection(const Calibration& cal, double freq_hz, Complex* res
   return Status::kOk;
 }
 
-Status CalcSensorResponse(Calibration* cal, const ParameterTable* table, double freq_hz, Complex* resp,
-                          double* resp_aux) {
+Status CalcSensorResp(Calibration* cal, const ParameterTable* table, double freq_hz, Complex* resp, double* resp_aux) {
   if (cal == nullptr) return Status::kNullCalHandle;
 
   double second_corner = 0.0;  // "CPHC" is optional

@@ -1,4 +1,4 @@
-#include "response/front_end_model.h"
+#include "cal/front_end_model.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,71 +8,17 @@
 namespace olmtsfil {
 namespace {
 
+using namespace circuit;
+
 constexpr double kTwoPi = 6.283185307179586;
 // The measurement software held its guards in single precision; the widened
-// values keep the model's switching points where the calibrations expect them.
-constexpr double kSmall = static_cast<double>(0.001f);          // 0.0010000000474974513
-constexpr double kBootstrapLimit = static_cast<double>(0.999f);  // 0.9990000128746033
-
-// Rows of component_values.
-enum Element : int {
-  kDisabled = 0,  // non-zero: every stage of the channel is 0
-  kR1 = 1,        // input (source) resistance, set per evaluation
-  kC2 = 2,        // input shunt capacitance, set per evaluation
-  kC3 = 3,        // low-pass capacitor, always present
-  kC4 = 4,        // switchable low-pass capacitors C4 ... C7
-  kC5 = 5,
-  kC6 = 6,
-  kC7 = 7,
-  kL8 = 8,   // filter branch
-  kR9 = 9,
-  kL10 = 10,  // second filter branch
-  kR11 = 11,
-  kR12 = 12,  // series filter resistance
-  kL13 = 13,  // series inductance before the low-pass capacitors
-  kC14 = 14,  // shunt between filter and L13
-  kC15 = 15,  // resonant branch
-  kR16 = 16,
-  kFc1 = 17,  // coupling corners (Hz) for coupling codes 1 and 2
-  kFc2 = 18,
-  kR19 = 19,  // source resistance of the output-network model
-};
+// value keeps the fit's switching points where the calibrations expect them.
+constexpr double kSmall = static_cast<double>(0.001f);  // 0.0010000000474974513
 
 // Defaults of rows 0 ... 16 and 19 (rows 17 and 18 come from the file).
-constexpr double kDefaults[FrontEndModel::kElements] = {
-    0.0, 0.0, 0.0, 3.3e-9, 1e-8, 3.3e-8, 1e-7, 3.3e-7, 0.001, 55.0,
-    0.01, 137.0, 424.0, 0.00022, 3.3e-10, 5.6e-9, 100.0, 0.0, 0.0, 297.0};
-
-// Division by Smith's method: the divisor is scaled by its larger part first, so
-// no intermediate square of a large or small impedance overflows or underflows.
-Complex Divide(Complex x, Complex y) {
-  if (std::fabs(y.re) >= std::fabs(y.im)) {
-    double r = y.im / y.re;
-    double den = y.re + y.im * r;
-    return {(x.re + x.im * r) / den, (x.im - x.re * r) / den};
-  }
-  double r = y.re / y.im;
-  double den = y.re * r + y.im;
-  return {(x.re * r + x.im) / den, (x.im * r - x.re) / den};
-}
-
-// Magnitude scaled by the larger part, for the same reason.
-double Magnitude(Complex z) {
-  double a = std::fabs(z.re);
-  double b = std::fabs(z.im);
-  double m = std::max(a, b);
-  double s = std::min(a, b);
-  if (m == 0.0) return 0.0;
-  double q = s / m;
-  return m * std::sqrt(1.0 + q * q);
-}
-
-Complex Add(Complex a, Complex b) { return ComplexAdd(a, b); }
-Complex Sub(Complex a, Complex b) { return {a.re - b.re, a.im - b.im}; }
-Complex Mul(Complex a, Complex b) { return ComplexMul(a, b); }
-Complex Real(double x) { return {x, 0.0}; }
-Complex Imag(double x) { return {0.0, x}; }
-Complex Reciprocal(Complex y) { return Divide(Real(1.0), y); }
+constexpr double kDefaults[FrontEndModel::kElements] = {0.0,     0.0,    0.0,   3.3e-9, 1e-8,  3.3e-8, 1e-7,
+                                                        3.3e-7,  0.001,  55.0,  0.01,   137.0, 424.0,  0.00022,
+                                                        3.3e-10, 5.6e-9, 100.0, 0.0,    0.0,   297.0};
 
 // Thevenin form of the output network: a source behind R19 with C14 across it
 // and L13 in series.
@@ -283,8 +229,7 @@ bool ModelBuilder::Build() {
   LoadCorners(9, kFc2);
 
   m.slot_start[0] = 0;
-  static constexpr int kInitialLoads[9][2] = {{4, 0}, {5, 1}, {6, 2}, {3, 3}, {7, 4},
-                                              {8, 5}, {13, 6}, {14, 7}, {3, 8}};
+  static constexpr int kInitialLoads[9][2] = {{4, 0}, {5, 1}, {6, 2}, {3, 3}, {7, 4}, {8, 5}, {13, 6}, {14, 7}, {3, 8}};
   for (const auto& load : kInitialLoads)
     if (!LoadSlot(load[0], load[1])) return false;
   ModelOutputSlot(8);  // slot 8 := M at the frequencies of table 3
@@ -311,109 +256,7 @@ bool ModelBuilder::Build() {
   return true;
 }
 
-// ---- Evaluation -------------------------------------------------------------
-
-Complex InputFilterStage(ModelView& view, double f, int32_t filter_code, int c) {
-  double w = kTwoPi * f;
-  if (!(w > 1e-6)) w = 1e-6;
-  double r1 = view.Element(kR1, c) > 1.0 ? view.Element(kR1, c) : 1.0;
-  double x = w * view.Element(kC2, c);
-  if (!(x > 1e-9)) x = 1e-9;
-  Complex z2 = Reciprocal(Imag(x));
-
-  Complex zf;
-  if (filter_code & 0x40) {  // resonant branch in parallel with the second branch
-    double r16 = std::max(view.Element(kR16, c), 1.0);
-    Complex za = Add(Add(Add(Real(view.Element(kR9, c)), Imag(w * view.Element(kL8, c))),
-                         Reciprocal(Imag(w * view.Element(kC15, c)))),
-                     Real(r16));
-    Complex zb = Add(Real(view.Element(kR11, c)), Imag(w * view.Element(kL10, c)));
-    zf = Add(Real(view.Element(kR12, c)), Reciprocal(Add(Reciprocal(za), Reciprocal(zb))));
-  } else if (filter_code & 0x80) {
-    zf = Add(Real(view.Element(kR12, c) + view.Element(kR11, c)), Imag(w * view.Element(kL10, c)));
-  } else {
-    zf = Add(Real(view.Element(kR12, c) + view.Element(kR9, c)), Imag(w * view.Element(kL8, c)));
-  }
-  Complex z14 = Reciprocal(Imag(w * view.Element(kC14, c)));
-  Complex zl = Imag(w * view.Element(kL13, c));
-
-  double cs = 0.0;
-  switch (filter_code & 7) {
-    case 0: break;
-    case 1: cs = view.Element(kC4, c); break;
-    case 2: cs = view.Element(kC5, c); break;
-    case 3: cs = view.Element(kC4, c) + view.Element(kC5, c); break;
-    case 4: cs = view.Element(kC6, c); break;
-    case 5: cs = view.Element(kC4, c) + view.Element(kC5, c) + view.Element(kC6, c); break;
-    case 6: cs = view.Element(kC7, c); break;
-    default:
-      cs = view.Element(kC4, c) + view.Element(kC5, c) + view.Element(kC6, c) + view.Element(kC7, c);
-      break;
-  }
-  cs += view.Element(kC3, c);
-  if (!(cs > 1e-12)) cs = 1e-12;
-
-  Complex kb = Real(0.0);
-  int selector = (filter_code & 0x30) / 16;
-  if (selector == 1) kb = InterpolateSlot(view.model(), view.nchn(), 6, f, c);
-  if (selector == 2) kb = InterpolateSlot(view.model(), view.nchn(), 7, f, c);
-  if (Magnitude(kb) > kBootstrapLimit) kb = Real(kBootstrapLimit);
-  Complex zc = Divide(Reciprocal(Imag(w * cs)), Sub(Real(1.0), kb));
-
-  // Three meshes: source and R1' with Z2; Z2, Zf and Z14; Z14, ZL and Zc.
-  Complex q = Add(Real(r1), z2);
-  Complex s = Add(Add(z2, zf), z14);
-  Complex p = Add(Add(z14, zl), zc);
-  Complex det = Sub(Sub(Mul(Mul(q, s), p), Mul(q, Mul(z14, z14))), Mul(Mul(z2, z2), p));
-  if (!(Magnitude(det) > 1e-30)) return Real(0.0);
-  return Divide(Mul(Mul(zc, z2), z14), det);
-}
-
-Complex CouplingStage(ModelView& view, double f, int32_t coupling_code, int c) {
-  Complex h = Real(1.0);
-  if (f > 0.0) {
-    if (coupling_code == 1) h = Reciprocal(Complex{1.0, -view.Element(kFc1, c) / f});
-    if (coupling_code == 2) h = Reciprocal(Complex{1.0, -view.Element(kFc2, c) / f});
-  }
-  return h;
-}
-
-// Gain codes -1 ... 9 select slots 0 ... 10; any other code has no slot, and the
-// channel's response is 0 (reported by the box response as unusable).
-Complex GainStage(ModelView& view, double f, int32_t gain_code, int32_t filter_code, int c) {
-  if (gain_code < -1 || gain_code > FrontEndModel::kSlots - 2) return Real(0.0);
-  Complex h = InterpolateSlot(view.model(), view.nchn(), gain_code + 1, f, c);
-  if (filter_code & 0x40) h = Mul(h, InterpolateSlot(view.model(), view.nchn(), gain_code == 1 ? 5 : 4, f, c));
-  return h;
-}
-
 }  // namespace
-
-Complex InterpolateSlot(const FrontEndModel& model, int nchn, int slot, double freq_hz, int channel) {
-  if (slot < 0 || slot >= model.slot_count || !model.slot_frequency || !model.slot_value) return Complex{0.0, 0.0};
-  const int a = model.slot_start[static_cast<std::size_t>(slot)];
-  const int e = model.slot_start[static_cast<std::size_t>(slot) + 1] - 1;
-  const double* frequency = model.slot_frequency.get();
-  auto value = [&](int point) { return model.slot_value[static_cast<std::size_t>(point * nchn + channel)]; };
-  if (e <= a) return e == a ? value(a) : Complex{0.0, 0.0};  // never built so, but never read outside
-
-  int k = a + 1;
-  while (k < e && !(freq_hz <= frequency[k])) ++k;
-  double width = frequency[k] - frequency[k - 1];
-  double r;
-  if (width == 0.0) {
-    // Two points at one frequency: the later one holds from that frequency on.
-    r = freq_hz >= frequency[k] ? 1.0 : 0.0;
-  } else {
-    r = (freq_hz - frequency[k - 1]) / width;
-  }
-  if (r > 1.0) r = 1.0;
-  Complex lower = value(k - 1);
-  Complex upper = value(k);
-  Complex result{(1.0 - r) * lower.re + r * upper.re, (1.0 - r) * lower.im + r * upper.im};
-  if (r < 0.0) result.im = (1.0 + r) * lower.im;
-  return result;
-}
 
 void BuildFrontEndModel(Calibration& cal) {
   FrontEndModel& m = cal.model;
@@ -429,29 +272,6 @@ void BuildFrontEndModel(Calibration& cal) {
     m.element_count = 0;
     m.slot_count = 0;
   }
-}
-
-Status EvalFrontEnd(double freq_hz, const FrontEndSettings& settings, int nchn, FrontEndModel& model, Complex* out) {
-  if (model.element_count < FrontEndModel::kElements || model.slot_count < FrontEndModel::kSlots)
-    return Status::kNoModel;
-  if (nchn < 1 || nchn > FrontEndModel::kMaxChannels) return Status::kNoModel;
-  ModelView view(model, nchn);
-  for (int c = 0; c < nchn; ++c) {
-    view.Element(kR1, c) = settings.input_resistance[static_cast<std::size_t>(c)];
-    view.Element(kC2, c) = settings.input_capacitance[static_cast<std::size_t>(c)];
-  }
-  for (int c = 0; c < nchn; ++c) {
-    const auto ci = static_cast<std::size_t>(c);
-    if (view.Element(kDisabled, c) != 0.0) {
-      out[c] = Real(0.0);
-      continue;
-    }
-    Complex input = InputFilterStage(view, freq_hz, settings.filter_code[ci], c);
-    Complex coupling = CouplingStage(view, freq_hz, settings.coupling_code[ci], c);
-    Complex gain = GainStage(view, freq_hz, settings.gain_code[ci], settings.filter_code[ci], c);
-    out[c] = Mul(Mul(input, coupling), gain);
-  }
-  return Status::kOk;
 }
 
 }  // namespace olmtsfil

@@ -1,0 +1,186 @@
+"""Lazy reading: a stream as a dask array whose chunks are runs of whole records
+within one file of the stream's set, read only when computed.
+
+Each chunk is read on its own recording handle (one per worker thread, kept for
+the next chunk), positioned with the library's seek on the stamp of the chunk's
+first record and read in one block call; so a chunk in memory is all a worker
+holds, and computing a slice reads only the records under it.
+"""
+import collections
+import ctypes
+import os
+import threading
+
+import numpy as np
+
+from . import _native
+from .errors import check, error_for
+from .timestamps import stamp_to_datetime
+
+DEFAULT_CHUNK_BYTES = 32 << 20  # of the result (float64); a few records at the least
+UNITS = (None, "fs", "counts")
+
+Chunk = collections.namedtuple("Chunk", "file first_record records stamp skip")
+Chunk.__doc__ = """One chunk: ``records`` records from record ``first_record`` of
+file ``file``; ``stamp`` is the stamp of its first record and ``skip`` the number
+of records of the same stamp before it (for records shorter than a second)."""
+
+LazyScans = collections.namedtuple("LazyScans", "data times sample_rate chunks")
+LazyScans.__doc__ = """A stream read lazily: ``data`` a dask array (scans x channels), ``times``
+a dask array of datetime64[ns] with the same chunks (the true time of every scan,
+also past gaps), ``sample_rate`` in Hz, ``chunks`` the Chunk of every block."""
+
+_local = threading.local()
+
+
+def _handle(base):
+    """This thread's handle on the recording (concatenation on)."""
+    cache = getattr(_local, "handles", None)
+    if cache is None:
+        cache = _local.handles = {}
+    handle = cache.get(base)
+    if handle is None:
+        library = _native.lib()
+        handle = library.TSOpenHT(os.fsencode(base))
+        if not handle:
+            raise error_for(1235, "TSOpenHT", base)
+        library.SetConcatHT(handle, 1)
+        cache[base] = handle
+    return handle
+
+
+def _raw_stamp(path, offset):
+    with open(path, "rb") as f:
+        f.seek(offset)
+        raw = f.read(8)
+    if len(raw) < 8:
+        raise error_for(1221, None, "%s: no record at byte %d" % (path, offset))
+    return raw
+
+
+def plan_chunks(files, record_size, scans_per_record, channels, chunk_bytes=DEFAULT_CHUNK_BYTES):
+    """Chunks of whole records, none across a file, about ``chunk_bytes`` of
+    float64 result each. A chunk starts on a record whose stamp differs from the
+    one before it, so that a seek lands on it."""
+    per_chunk = max(1, chunk_bytes // max(1, scans_per_record * channels * 8))
+    chunks = []
+    for index, path in enumerate(files):
+        size = os.path.getsize(path)
+        records = size // record_size
+        if records == 0:
+            continue
+        first = 0
+        while first < records:
+            end = min(records, first + per_chunk)
+            stamp = _raw_stamp(path, first * record_size)
+            # Records sharing the first one's stamp within this file.
+            skip = 0
+            r = first - 1
+            while r >= 0 and _raw_stamp(path, r * record_size) == stamp:
+                skip += 1
+                r -= 1
+            chunks.append(Chunk(index, first, end - first, stamp, skip))
+            first = end
+    return chunks
+
+
+def _position(library, handle, k, chunk, where):
+    stamp = _native.TimeStamp.from_buffer_copy(chunk.stamp)
+    status = library.SeekHT(handle, k, stamp, 0)
+    if status != 0:
+        check(status, "SeekHT", "%s: chunk at %s" % (where, stamp_to_datetime(stamp)))
+    for _ in range(chunk.skip):
+        check(library.SkipRecHT(handle, k), "SkipRecHT", where)
+
+
+def read_chunk(base, k, chunk, scans_per_record, channels, units):
+    """The scans of one chunk, read on this thread's handle."""
+    library = _native.lib()
+    handle = _handle(base)
+    where = "%s stream %d" % (base, k)
+    _position(library, handle, k, chunk, where)
+    rows = chunk.records * scans_per_record
+    dtype = np.int32 if units == "counts" else np.float64
+    out = np.empty((rows, channels), dtype=dtype)
+    got = ctypes.c_int64()
+    reader = library.olmts_read_scans_i32 if units == "counts" else library.olmts_read_scans_dbl
+    status = reader(handle, k, 0, out.ctypes.data, out.size, ctypes.byref(got))
+    if got.value != rows:
+        check(status if status != 0 else 1221, reader.__name__,
+              "%s: %d of %d scans of the chunk read" % (where, got.value, rows))
+    return out
+
+
+def chunk_times(base, k, chunk, scans_per_record, rate):
+    """datetime64[ns] of every scan of a chunk: each run of joining records
+    counts on from its first record's stamp."""
+    library = _native.lib()
+    handle = _handle(base)
+    where = "%s stream %d" % (base, k)
+    _position(library, handle, k, chunk, where)
+    out = np.empty(chunk.records * scans_per_record, dtype="datetime64[ns]")
+    stamp = _native.TimeStamp()
+    step = 1e9 / rate
+    run_start, run_row = None, 0
+    for r in range(chunk.records):
+        check(library.SkipRecHT(handle, k), "SkipRecHT", where)
+        if run_start is None:
+            check(library.ReadTagHT(handle, k, 0, b"UTC", 5, ctypes.byref(stamp)), "ReadTagHT", where)
+            run_start, run_row = np.datetime64(stamp_to_datetime(stamp), "ns"), r * scans_per_record
+        rows = np.arange(r * scans_per_record, (r + 1) * scans_per_record)
+        out[rows] = run_start + np.rint((rows - run_row) * step).astype("timedelta64[ns]")
+        if library.GapHT(handle, k) != 0:
+            run_start = None
+    return out
+
+
+def to_dask(recording, stream, units=None, chunk_bytes=DEFAULT_CHUNK_BYTES):
+    """The stream as LazyScans (see Recording.to_dask)."""
+    import dask
+    import dask.array as da
+    from .survey import set_files, _stream_first_file
+    if units not in UNITS:
+        raise ValueError("units is one of %s, not %r" % (", ".join(map(repr, UNITS)), units))
+    s = recording.stream(stream)
+    if s.number == 0:
+        raise error_for(1223, None, "stream 0 holds spectral records, not scans")
+    base = os.path.abspath(recording.base)
+    directory = os.path.dirname(base)
+    first = _stream_first_file(base, s.number, set(os.listdir(directory)))
+    if first is None or first.upper().endswith((".TSH", ".TSL")):
+        # Mixed-rate files hold records of other streams between this one's.
+        raise error_for(1223, None, "%s stream %d: lazy reading needs a file per stream" % (base, s.number))
+    files, _ = set_files(first)
+    if not recording.concatenate:
+        files = files[:1]
+    tag_size = ctypes.c_int32()
+    check(_native.lib().ReadTagHT(recording.handle, s.number, 1, b"LTAG", 0, ctypes.byref(tag_size)),
+          "ReadTagHT", base)
+    sbrec = ctypes.c_int32()
+    _native.lib().ReadTagHT(recording.handle, s.number, 1, b"SBREC", 0, ctypes.byref(sbrec))
+    record_size = tag_size.value + s.scans_per_record * s.scan_bytes + _trailer_bytes(first, tag_size.value,
+                                                                                      s.channel_count, sbrec.value)
+    chunks = plan_chunks(files, record_size, s.scans_per_record, s.channel_count, chunk_bytes)
+    dtype = np.int32 if units == "counts" else np.float64
+    rate = s.tag_rate
+    data_blocks, time_blocks = [], []
+    for chunk in chunks:
+        rows = chunk.records * s.scans_per_record
+        data_blocks.append(da.from_delayed(
+            dask.delayed(read_chunk, pure=True)(base, s.number, chunk, s.scans_per_record, s.channel_count, units),
+            shape=(rows, s.channel_count), dtype=dtype))
+        time_blocks.append(da.from_delayed(
+            dask.delayed(chunk_times, pure=True)(base, s.number, chunk, s.scans_per_record, rate),
+            shape=(rows,), dtype="datetime64[ns]"))
+    if not data_blocks:
+        return LazyScans(da.zeros((0, s.channel_count), dtype=dtype), da.zeros((0,), dtype="datetime64[ns]"),
+                         rate, [])
+    return LazyScans(da.concatenate(data_blocks, axis=0), da.concatenate(time_blocks), rate, chunks)
+
+
+def _trailer_bytes(path, tag_size, channels, sbrec):
+    # The trailer's per-channel factor is tag byte 27, which no named field gives.
+    with open(path, "rb") as f:
+        tag = f.read(max(tag_size, 28))
+    factor = tag[27] if len(tag) > 27 and tag_size >= 28 else 0
+    return channels * factor * sbrec

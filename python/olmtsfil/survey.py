@@ -1,0 +1,816 @@
+"""A whole survey at a time: an inventory of every recording and calibration
+below a folder (record tags only, never sample data), calibrations matched to
+recordings by serial number, and batch jobs over every recording on Dask.
+
+    survey = olmtsfil.Survey("/data/survey2026")
+    survey.inventory        # pandas DataFrame, one row per recording and stream
+    survey.unmatched        # calibration files that serve no recording
+    survey.map(func)        # {base: func(base) or the exception it raised}
+
+Matching, never guessed:
+- a box calibration (".CLB") serves the recordings whose record tags carry its
+  header's serial number "SNUM";
+- a sensor calibration (".CLC") serves a magnetic component when the table names
+  its serial ("HSNX", "HSNY", "HSNZ") and the calibration's header "HSN" is that
+  serial; where the table names none, a sensor mapping file may say which one.
+Two calibrations that claim the same serial are ambiguous: neither is used, both
+are listed.
+
+Sensor mapping file: CSV with the header line ``recording,component,sensor``;
+``recording`` is a site folder (every recording below it), a recording's base
+path relative to the survey folder, or its file stem; ``component`` is Hx, Hy or
+Hz; ``sensor`` is the serial of a sensor calibration of the survey (its "HSN")
+or the path of one (relative to the mapping file, with or without ".CLC").
+Lines starting with ``#`` are comments. The mapping only fills components the
+table names no serial for.
+"""
+import collections
+import csv
+import ctypes
+import datetime as _dt
+import hashlib
+import json
+import os
+import re
+import sys
+
+from . import _native
+from .errors import OlmtsError, status_text
+from .timestamps import stamp_to_datetime
+
+TIME_SERIES_EXTENSIONS = (".TS1", ".TS2", ".TS3", ".TS4", ".TS5", ".TSH", ".TSL")
+STREAM_EXTENSIONS = TIME_SERIES_EXTENSIONS + (".TFC",)
+MAGNETIC = (("Hx", "HSNX"), ("Hy", "HSNY"), ("Hz", "HSNZ"))
+INVENTORY_COLUMNS = ["site", "base", "stream", "sample_rate", "start", "end", "records", "gaps", "files",
+                     "recorded_s", "hardware", "board", "box", "box_serial", "sensor_Hx", "sensor_Hy", "sensor_Hz",
+                     "calibration_notes", "problems"]
+
+
+# ---- dated file sets ----------------------------------------------------------------
+
+def _next_day(month, day):
+    if month in (1, 3, 5, 7, 8, 10, 12):
+        rolls = day >= 31
+    elif month in (4, 6, 9, 11):
+        rolls = day >= 30
+    else:
+        rolls = day >= 29
+    if rolls:
+        return (1 if month == 12 else month + 1), 1
+    return month, day + 1
+
+
+def _next_candidates(stem):
+    """Stems the reader tries after ``stem``, in order (the dated-set rule)."""
+    low = stem.lower()
+    if len(low) < 2 or not ("a" <= low[-1] <= "y"):
+        return []
+    out = [stem[:-1] + chr(ord(low[-1]) + 1)]
+    if len(low) < 4:
+        return out
+    try:
+        month, day = int(low[-4], 16), int(low[-3:-1])
+    except ValueError:
+        return out
+    if not (1 <= month <= 12 and 1 <= day <= 31):
+        return out
+    month, day = _next_day(month, day)
+    out.append("%s%x%02da" % (stem[:-4], month, day))
+    if (month, day) == (2, 29):
+        out.append("%s%x%02da" % (stem[:-4], 3, 1))
+    return out
+
+
+def _find_file(directory, stem, extension, listing):
+    """The file of that stem and extension in ``listing`` (names of the folder),
+    as the reader names it: the stem lower-cased (it lower-cases stems of later
+    files), or as given."""
+    for candidate in (stem + extension, stem.lower() + extension, stem + extension.lower(),
+                      stem.lower() + extension.lower()):
+        if candidate in listing:
+            return os.path.join(directory, candidate)
+    return None
+
+
+def set_files(first_path, listing=None):
+    """The files of a stream's dated set as the reader follows them from its first
+    file: (reached, unreadable), where unreadable are candidates that exist but
+    do not open (the reader passes over them)."""
+    directory, name = os.path.split(first_path)
+    stem, extension = os.path.splitext(name)
+    listing = set(os.listdir(directory or ".")) if listing is None else listing
+    reached, unreadable = [first_path], []
+    while True:
+        nxt = None
+        for candidate in _next_candidates(stem):
+            path = _find_file(directory, candidate, extension, listing)
+            if path is None:
+                continue
+            if os.access(path, os.R_OK) and os.path.isfile(path):
+                nxt = path
+                break
+            unreadable.append(path)
+        if nxt is None or nxt in reached:
+            return reached, unreadable
+        reached.append(nxt)
+        stem = os.path.splitext(os.path.basename(nxt))[0]
+
+
+def _first_stamp(path):
+    try:
+        with open(path, "rb") as f:
+            raw = f.read(8)
+    except OSError:
+        return None
+    if len(raw) < 8:
+        return None
+    return stamp_to_datetime(_native.TimeStamp.from_buffer_copy(raw))
+
+
+# ---- calibrations -------------------------------------------------------------------
+
+Calibration = collections.namedtuple("Calibration", "path kind serial problem")
+
+
+def _read_calibration(path):
+    """Serial of a calibration file: the header's "SNUM" for a box, its "HSN"
+    text for a sensor."""
+    library = _native.lib()
+    base, extension = os.path.splitext(path)
+    kinds = (1,) if extension.upper() == ".CLB" else (2, 3)
+    for kind in kinds:
+        handle = library.CalOpenHT(kind, os.fsencode(base))
+        if not handle:
+            continue
+        try:
+            if kind == 1:
+                value = ctypes.c_int32()
+                status = library.ReadCalPrmHT(handle, b"SNUM", 0, ctypes.byref(value))
+                serial = value.value if status == 0 else None
+            else:
+                text = ctypes.create_string_buffer(17)
+                status = library.ReadCalPrmHT(handle, b"HSN", 2, text)
+                serial = text.raw[:16].split(b"\0", 1)[0].decode("latin-1").strip() if status == 0 else None
+            if status != 0:
+                return Calibration(path, "box" if kind == 1 else "sensor", None,
+                                   "header serial unreadable: status %d (%s)" % (status, status_text(status)))
+            return Calibration(path, "box" if kind == 1 else "sensor", serial, "")
+        finally:
+            library.CalCloseHT(ctypes.byref(handle))
+    return Calibration(path, "box" if kinds == (1,) else "sensor", None,
+                       "cannot be opened as a %s calibration (unreadable, damaged or of another kind)"
+                       % ("box" if kinds == (1,) else "sensor"))
+
+
+# ---- the inventory of one recording ----------------------------------------------------
+
+def _walk_stream(library, handle, k):
+    """Records, gaps, first and last record time of stream k from where it
+    stands, by tags alone (SkipRecHT), and the status that ended the walk."""
+    records = gaps = 0
+    status = 0
+    while True:
+        status = library.SkipRecHT(handle, k)
+        if status != 0:
+            break
+        records += 1
+        if library.GapHT(handle, k) != 0:
+            probe = ctypes.c_int32()
+            if library.ReadTagHT(handle, k, 1, b"NCHN", 0, ctypes.byref(probe)) == 0:
+                gaps += 1
+    last = None
+    if records:
+        stamp = _native.TimeStamp()
+        if library.ReadTagHT(handle, k, 0, b"UTC", 5, ctypes.byref(stamp)) == 0:
+            last = stamp_to_datetime(stamp)
+    return records, gaps, last, status
+
+
+def _stream_first_file(base, k, listing):
+    directory, stem = os.path.split(base)
+    if k == 0:
+        names = [".TFC"]
+    elif k in (2, 3, 4):
+        names = [".TS%d" % k, ".TSH"]
+    elif k == 5:
+        names = [".TS5", ".TSL"]
+    else:
+        names = [".TS1"]
+    for extension in names:
+        path = _find_file(directory, stem, extension, listing)
+        if path is not None:
+            return path
+    return None
+
+
+def _inventory_recording(base, listing, root):
+    """Rows of one recording (one per time-series stream) and what matching needs."""
+    from .recording import Recording
+    library = _native.lib()
+    site = os.path.relpath(os.path.dirname(base), root).split(os.sep)[0]
+    if site == ".":
+        site = ""
+    info = {"base": base, "site": site, "hardware": "", "board": "", "box_serial": None, "coil_serials": {},
+            "problems": [], "streams": [], "files": []}
+    try:
+        rec = Recording(base, concatenate=True)
+    except OlmtsError as error:
+        info["problems"].append("%s.TBL: cannot be opened: %s" % (base, error))
+        return info
+    with rec:
+        params = rec.params
+        info["hardware"] = str(params.get("HW", "") or "")
+        info["board"] = str(params.get("VER", "") or "")
+        for component, name in MAGNETIC:
+            serial = params.get(name)
+            if isinstance(serial, str) and serial.strip():
+                info["coil_serials"][component] = serial.strip()
+        for k in sorted(rec.streams):
+            if k == 0:
+                continue
+            stream = rec.streams[k]
+            first_file = _stream_first_file(base, k, listing)
+            reached, unreadable = set_files(first_file, listing) if first_file else ([], [])
+            info["files"].extend(reached + unreadable)
+            problems = []
+            for path in unreadable:
+                problems.append("%s: exists but cannot be read; the stream continues without it" % path)
+            serial = ctypes.c_int32()
+            if library.ReadTagHT(rec.handle, k, 1, b"SNUM", 0, ctypes.byref(serial)) == 0:
+                if info["box_serial"] is None:
+                    info["box_serial"] = serial.value
+            size = _record_size(library, rec.handle, k, stream, first_file) if first_file else 0
+            records, gaps, last, status = _walk_stream(library, rec.handle, k)
+            rate = stream.tag_rate
+            end = None
+            if last is not None and rate > 0:
+                end = last + _dt.timedelta(seconds=stream.scans_per_record / rate)
+            not_reached = []
+            if size and not first_file.upper().endswith((".TSH", ".TSL")):
+                # Skipping passes over a data block without reading it, so a file
+                # that ends inside a record shows only in its length.
+                for i, path in enumerate(reached):
+                    rest = os.path.getsize(path) % size
+                    if rest:
+                        problems.append("%s (stream %d): ends %d bytes into a record of %d: the record is cut short"
+                                        % (path, k, rest, size))
+                        if i == len(reached) - 1 and status == 1220 and records:
+                            records -= 1
+            if status != 1220:
+                # Which file the fault lies in: the last one whose first record is
+                # not later than the last record read.
+                at = 0
+                for i, path in enumerate(reached):
+                    when = _first_stamp(path)
+                    if when is not None and last is not None and when <= last:
+                        at = i
+                where = reached[at] if reached else base
+                not_reached = reached[at + 1:]
+                problems.append("%s (stream %d): reading stopped after record %d%s: status %d (%s)%s" % (
+                    where, k, records, " (%s)" % last.isoformat() if last else "", status, status_text(status),
+                    "; not reached: %s" % ", ".join(not_reached) if not_reached else ""))
+            # Files of the stream's name pattern in the folder that the set never reaches.
+            if first_file:
+                directory = os.path.dirname(first_file)
+                stem, extension = os.path.splitext(os.path.basename(first_file))
+                prefix = stem[:-4].lower()
+                for name in sorted(listing):
+                    n_stem, n_ext = os.path.splitext(name)
+                    path = os.path.join(directory, name)
+                    if (n_ext.upper() == extension.upper() and n_stem.lower().startswith(prefix)
+                            and len(n_stem) == len(stem) and path not in reached and path not in unreadable
+                            and not _has_table(directory, n_stem, listing)):
+                        if path not in not_reached and _belongs_after(stem, n_stem):
+                            problems.append("%s: not reached: the dated set breaks before it" % path)
+                            info["files"].append(path)
+            info["streams"].append({
+                "stream": k, "sample_rate": rate, "start": stream.first_time, "end": end, "records": records,
+                "gaps": gaps, "files": len(reached), "scans_per_record": stream.scans_per_record,
+                "recorded_s": records * stream.scans_per_record / rate if rate > 0 else 0.0,
+                "problems": problems})
+    return info
+
+
+def _record_size(library, handle, k, stream, first_file):
+    """Bytes of one record of the stream (tag and data block), or 0."""
+    ltag, sbrec = ctypes.c_int32(), ctypes.c_int32()
+    if (library.ReadTagHT(handle, k, 1, b"LTAG", 0, ctypes.byref(ltag)) != 0 or
+            library.ReadTagHT(handle, k, 1, b"SBREC", 0, ctypes.byref(sbrec)) != 0):
+        return 0
+    try:
+        with open(first_file, "rb") as f:
+            tag = f.read(max(ltag.value, 28))
+    except OSError:
+        return 0
+    # The trailer's per-channel factor is tag byte 27, which no named field gives.
+    factor = tag[27] if ltag.value >= 28 and len(tag) > 27 else 0
+    return ltag.value + stream.scans_per_record * stream.scan_bytes + stream.channel_count * factor * sbrec.value
+
+
+def _has_table(directory, stem, listing):
+    return _find_file(directory, stem, ".TBL", listing) is not None
+
+
+def _belongs_after(first_stem, stem):
+    # Dated stems sort by month, day and letter within one prefix.
+    return stem.lower() > first_stem.lower()
+
+
+# ---- the survey -----------------------------------------------------------------------
+
+class Survey:
+    """Every recording and calibration below ``path``; see the module's help."""
+
+    def __init__(self, path, sensor_map=None):
+        import pandas as pd
+        self.path = os.fspath(path)
+        self.sensor_map = sensor_map
+        tables, calibrations, stream_files, listings = [], [], [], {}
+        for directory, dirs, names in os.walk(self.path):
+            dirs.sort()
+            listings[directory] = set(names)
+            for name in sorted(names):
+                stem, extension = os.path.splitext(name)
+                upper = extension.upper()
+                full = os.path.join(directory, name)
+                if upper == ".TBL":
+                    tables.append(os.path.join(directory, stem))
+                elif upper in (".CLB", ".CLC"):
+                    calibrations.append(full)
+                elif upper in STREAM_EXTENSIONS:
+                    stream_files.append(full)
+        self._infos = [_inventory_recording(base, listings[os.path.dirname(base)], self.path) for base in tables]
+        claimed = {path for info in self._infos for path in info["files"]}
+        for info in self._infos:
+            for extension in (".TFC",):
+                path = _find_file(os.path.dirname(info["base"]), os.path.basename(info["base"]), extension,
+                                  listings[os.path.dirname(info["base"])])
+                if path:
+                    claimed.add(path)
+        self._infos.extend(self._orphans(stream_files, claimed, listings))
+        self.calibrations = [_read_calibration(path) for path in calibrations]
+        self._match()
+        rows = []
+        for info in self._infos:
+            common = {"site": info["site"], "base": info["base"], "hardware": info["hardware"],
+                      "board": info["board"], "box": info["box"], "box_serial": info["box_serial"],
+                      "sensor_Hx": info["sensors"].get("Hx", ""), "sensor_Hy": info["sensors"].get("Hy", ""),
+                      "sensor_Hz": info["sensors"].get("Hz", ""),
+                      "calibration_notes": "; ".join(info["notes"])}
+            if not info["streams"]:
+                rows.append(dict(common, stream=None, sample_rate=float("nan"), start=None, end=None, records=0,
+                                 gaps=0, files=0, recorded_s=0.0, problems="; ".join(info["problems"])))
+            for s in info["streams"]:
+                rows.append(dict(common, stream=s["stream"], sample_rate=s["sample_rate"], start=s["start"],
+                                 end=s["end"], records=s["records"], gaps=s["gaps"], files=s["files"],
+                                 recorded_s=s["recorded_s"],
+                                 problems="; ".join(info["problems"] + s["problems"])))
+        frame = pd.DataFrame(rows, columns=INVENTORY_COLUMNS)
+        frame["start"] = pd.to_datetime(frame["start"])
+        frame["end"] = pd.to_datetime(frame["end"])
+        frame["stream"] = frame["stream"].astype("Int64")
+        frame["box_serial"] = frame["box_serial"].astype("Int64")
+        self.inventory = frame
+
+    # ---- what was found ---------------------------------------------------------------
+    @property
+    def recordings(self):
+        """Base paths of every recording, in inventory order."""
+        return [info["base"] for info in self._infos]
+
+    @property
+    def unmatched(self):
+        """Calibration files that serve no recording (also the ambiguous and the
+        unreadable ones)."""
+        return [c.path for c in self.calibrations if c.path not in self._used]
+
+    @property
+    def ambiguous(self):
+        """Serials claimed by more than one calibration: {(kind, serial): [paths]}."""
+        return dict(self._ambiguous)
+
+    @property
+    def problems(self):
+        """Every problem of the survey's files, as text lines."""
+        out = []
+        for info in self._infos:
+            out.extend(info["problems"])
+            for s in info["streams"]:
+                out.extend(s["problems"])
+        out.extend("%s: %s" % (c.path, c.problem) for c in self.calibrations if c.problem)
+        return out
+
+    def recording(self, base):
+        """The inventory entry of one recording as a dict."""
+        for info in self._infos:
+            if info["base"] == base:
+                return info
+        raise KeyError(base)
+
+    # ---- helpers -------------------------------------------------------------------------
+    def _orphans(self, stream_files, claimed, listings):
+        """Stream files no table leads to, grouped by the set they start."""
+        out = []
+        left = sorted(p for p in stream_files if p not in claimed)
+        taken = set()
+        for path in left:
+            if path in taken:
+                continue
+            directory, name = os.path.split(path)
+            stem = os.path.splitext(name)[0]
+            base = os.path.join(directory, stem)
+            files = []
+            for other in left:
+                if other in taken or os.path.dirname(other) != directory:
+                    continue
+                if other == path or other in set_files(path, listings[directory])[0]:
+                    files.append(other)
+                elif os.path.splitext(os.path.basename(other))[0] == stem:
+                    files.append(other)
+                    for member in set_files(other, listings[directory])[0]:
+                        if member in left:
+                            files.append(member)
+            files = sorted(set(files))
+            taken.update(files)
+            site = os.path.relpath(directory, self.path).split(os.sep)[0]
+            out.append({"base": base, "site": "" if site == "." else site, "hardware": "", "board": "",
+                        "box_serial": None, "coil_serials": {}, "streams": [], "files": files,
+                        "problems": ["%s.TBL: missing: %d stream file(s) cannot be read without it (%s)" % (
+                            base, len(files), ", ".join(os.path.basename(f) for f in files))]})
+        return out
+
+    def _mapping(self):
+        if not self.sensor_map:
+            return []
+        entries = []
+        folder = os.path.dirname(os.path.abspath(self.sensor_map))
+        with open(self.sensor_map, newline="") as f:
+            lines = [line for line in f if line.strip() and not line.lstrip().startswith("#")]
+        for row in csv.DictReader(lines):
+            try:
+                entries.append((row["recording"].strip(), row["component"].strip(), row["sensor"].strip(), folder))
+            except (KeyError, AttributeError):
+                raise ValueError("%s: lines need recording,component,sensor" % self.sensor_map) from None
+        return entries
+
+    def _match(self):
+        by_serial = collections.defaultdict(list)
+        for c in self.calibrations:
+            if c.serial is not None:
+                key = (c.kind, str(c.serial).upper())
+                by_serial[key].append(c.path)
+        self._ambiguous = {k: v for k, v in by_serial.items() if len(v) > 1}
+        self._used = set()
+        mapping = self._mapping()
+        sensors_by_path = {os.path.splitext(os.path.abspath(c.path))[0]: c for c in self.calibrations
+                           if c.kind == "sensor"}
+
+        def lookup(kind, serial, notes, what):
+            paths = by_serial.get((kind, str(serial).upper()), [])
+            if len(paths) == 1:
+                self._used.add(paths[0])
+                return paths[0]
+            if len(paths) > 1:
+                notes.append("%s: ambiguous, serial %s claimed by %s" % (what, serial, ", ".join(paths)))
+            else:
+                notes.append("%s: no calibration with serial %s" % (what, serial))
+            return ""
+
+        for info in self._infos:
+            notes = []
+            info["box"] = ""
+            if info["box_serial"] is not None:
+                info["box"] = lookup("box", info["box_serial"], notes, "box")
+            info["sensors"] = {}
+            if not info["streams"] and not info["hardware"]:
+                info["notes"] = notes
+                continue
+            relative = os.path.relpath(info["base"], self.path)
+            stem = os.path.basename(info["base"])
+            for component, _name in MAGNETIC:
+                serial = info["coil_serials"].get(component)
+                if serial:
+                    info["sensors"][component] = lookup("sensor", serial, notes, component)
+                    continue
+                chosen = None
+                for recording, comp, sensor, folder in mapping:
+                    if comp.lower() == component.lower() and recording in (info["site"], relative, stem,
+                                                                             info["base"]):
+                        chosen = (sensor, folder)
+                if chosen is None:
+                    notes.append("%s: the table names no sensor serial, and no mapping entry" % component)
+                    info["sensors"][component] = ""
+                    continue
+                sensor, folder = chosen
+                path_key = os.path.splitext(os.path.abspath(os.path.join(folder, sensor)))[0]
+                if path_key in sensors_by_path:
+                    found = sensors_by_path[path_key].path
+                    self._used.add(found)
+                    info["sensors"][component] = found
+                else:
+                    info["sensors"][component] = lookup("sensor", sensor, notes, component + " (mapped)")
+            info["notes"] = notes
+        # An ambiguous calibration serves nothing.
+        for paths in self._ambiguous.values():
+            self._used.difference_update(paths)
+
+    # ---- output ------------------------------------------------------------------------------
+    def to_json(self):
+        """The inventory as plain JSON-ready data."""
+        def when(value):
+            return value.isoformat() if isinstance(value, _dt.datetime) else None
+        recordings = []
+        for info in self._infos:
+            recordings.append({
+                "site": info["site"], "base": info["base"], "hardware": info["hardware"], "board": info["board"],
+                "box": info["box"], "box_serial": info["box_serial"], "sensors": info["sensors"],
+                "calibration_notes": info["notes"], "problems": info["problems"],
+                "streams": [{"stream": s["stream"], "sample_rate": s["sample_rate"], "start": when(s["start"]),
+                             "end": when(s["end"]), "records": s["records"], "gaps": s["gaps"],
+                             "files": s["files"], "recorded_s": s["recorded_s"], "problems": s["problems"]}
+                            for s in info["streams"]]})
+        return {"survey": self.path, "recordings": recordings,
+                "calibrations": [{"path": c.path, "kind": c.kind, "serial": c.serial, "problem": c.problem,
+                                  "used": c.path in self._used} for c in self.calibrations],
+                "unmatched": self.unmatched,
+                "ambiguous": [{"kind": k[0], "serial": k[1], "paths": v} for k, v in sorted(self._ambiguous.items())],
+                "problems": self.problems}
+
+    def to_text(self):
+        lines = ["survey %s: %d recordings, %d calibrations" % (self.path, len(self._infos), len(self.calibrations))]
+        lines.append("")
+        lines.append("%-8s %-28s %6s %8s %-19s %-19s %7s %4s %5s %-8s" % (
+            "site", "recording", "stream", "rate_hz", "start", "end", "records", "gaps", "files", "box"))
+        for info in self._infos:
+            name = os.path.relpath(info["base"], self.path)
+            box = os.path.basename(info["box"]) if info["box"] else "-"
+            if not info["streams"]:
+                lines.append("%-8s %-28s %6s" % (info["site"], name, "-"))
+            for s in info["streams"]:
+                lines.append("%-8s %-28s %6d %8g %-19s %-19s %7d %4d %5d %-8s" % (
+                    info["site"], name, s["stream"], s["sample_rate"],
+                    s["start"].isoformat() if s["start"] else "-", s["end"].isoformat() if s["end"] else "-",
+                    s["records"], s["gaps"], s["files"], box))
+        lines.append("")
+        for info in self._infos:
+            sensors = ", ".join("%s=%s" % (c, os.path.basename(p) if p else "-")
+                                for c, p in sorted(info["sensors"].items()))
+            if sensors or info["notes"]:
+                lines.append("%s: sensors %s%s" % (os.path.relpath(info["base"], self.path), sensors or "-",
+                                                   "".join("\n  note: " + n for n in info["notes"])))
+        lines.append("")
+        lines.append("unmatched calibrations: %s" % (", ".join(self.unmatched) or "none"))
+        for (kind, serial), paths in sorted(self._ambiguous.items()):
+            lines.append("ambiguous %s serial %s: %s" % (kind, serial, ", ".join(paths)))
+        problems = self.problems
+        lines.append("problems: %s" % ("none" if not problems else len(problems)))
+        lines.extend("  " + p for p in problems)
+        return "\n".join(lines)
+
+    # ---- batch jobs ----------------------------------------------------------------------------
+    def map(self, func, scheduler=None, workers=None, progress=None, recordings=None):
+        """Calls ``func(base)`` for every recording (or those given) on a
+        dask.distributed client and returns {base: result, or the exception the
+        call raised}. ``scheduler``: None for a local cluster of ``workers``
+        single-threaded processes (default: the CPU count), a scheduler address
+        ("tcp://host:8786"), or an existing distributed.Client. ``progress``:
+        True for Dask's progress bar (default: when stderr is a terminal)."""
+        from distributed import Client, LocalCluster, as_completed
+        bases = list(self.recordings if recordings is None else recordings)
+        cluster = None
+        if isinstance(scheduler, Client):
+            client, own = scheduler, False
+        elif scheduler is None:
+            cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
+                                   processes=True, dashboard_address=None)
+            client, own = Client(cluster), True
+        else:
+            client, own = Client(scheduler), True
+        try:
+            futures = {client.submit(_call, func, base, key="survey-%d-%s" % (i, _key(base)), pure=False): base
+                       for i, base in enumerate(bases)}
+            if progress is None:
+                progress = sys.stderr.isatty()
+            if progress:
+                from distributed import progress as show
+                show(list(futures), notebook=False)
+            results = {}
+            for future in as_completed(futures):
+                ok, value = future.result()
+                results[futures[future]] = value
+            return {base: results[base] for base in bases}
+        finally:
+            if own:
+                client.close()
+                if cluster is not None:
+                    cluster.close()
+
+    def export(self, out, format="npz", scheduler=None, workers=None, progress=None, stream=None,
+               allow_errors=False):
+        """Exports every recording into ``out`` (one file per recording and
+        time-series stream) on Dask, skipping outputs that are complete; returns
+        {base: [written or kept paths], or the exception}. Formats: "npz" (numpy:
+        int32 counts, the segments' start times, the recording's identity) and
+        "mseed" when the miniSEED writer of the package is available. A
+        recording the inventory found problems in fails with RecordingProblems
+        unless ``allow_errors``, which exports what can be read and lists the
+        problems in the output's manifest."""
+        os.makedirs(out, exist_ok=True)
+        problems = {}
+        for info in self._infos:
+            found = info["problems"] + [p for s in info["streams"] for p in s["problems"]]
+            if found:
+                problems[info["base"]] = found
+        job = ExportJob(self.path, os.path.abspath(out), format, stream, problems, allow_errors)
+        return self.map(job, scheduler=scheduler, workers=workers, progress=progress)
+
+
+def _key(base):
+    return hashlib.sha1(base.encode("utf-8", "surrogateescape")).hexdigest()[:12]
+
+
+def _call(func, base):
+    # The exception travels back as a value: one failing recording does not
+    # stop the others, and the caller gets what it raised.
+    try:
+        return True, func(base)
+    except Exception as error:  # noqa: BLE001 -- reported to the caller, per recording
+        return False, _portable(error)
+
+
+def _portable(error):
+    # An exception must survive the trip back from a worker process; one that
+    # does not unpickle as it was (custom constructors) travels as its text.
+    import pickle
+    try:
+        copy = pickle.loads(pickle.dumps(error))
+        if type(copy) is type(error) and str(copy) == str(error):
+            return error
+    except Exception:  # noqa: BLE001 -- any failure means: send the text
+        pass
+    return RecordingFailed("%s: %s" % (type(error).__name__, error))
+
+
+class RecordingFailed(Exception):
+    """An error of a batch job that could not travel back as itself: its type
+    name and message."""
+
+
+# ---- export jobs ---------------------------------------------------------------------------
+
+def _source_state(base):
+    """Sizes and modification times of the files of a recording: a completed
+    output records them, and a changed source makes it incomplete again."""
+    directory, stem = os.path.split(base)
+    state = {}
+    prefix = stem[:-4].lower() if len(stem) > 4 else stem.lower()
+    for name in sorted(os.listdir(directory or ".")):
+        if name.lower().startswith(prefix):
+            st = os.stat(os.path.join(directory, name))
+            state[name] = [st.st_size, int(st.st_mtime_ns)]
+    return state
+
+
+def _digest(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def output_complete(path, source_state=None):
+    """Whether ``path`` is a complete export: its manifest (path + ".done.json")
+    names its size and SHA-256, both match what is on disk, and (when given) the
+    source files are as they were when it was written."""
+    manifest = path + ".done.json"
+    try:
+        with open(manifest) as f:
+            done = json.load(f)
+        if os.path.getsize(path) != done["size"] or _digest(path) != done["sha256"]:
+            return False
+    except (OSError, ValueError, KeyError, TypeError):
+        return False
+    return source_state is None or done.get("source") == source_state
+
+
+def _finish_output(tmp, path, source_state, scans, problems=()):
+    os.replace(tmp, path)
+    manifest = {"size": os.path.getsize(path), "sha256": _digest(path), "source": source_state, "scans": scans,
+                "problems": list(problems)}
+    with open(path + ".done.json.tmp", "w") as f:
+        json.dump(manifest, f)
+    os.replace(path + ".done.json.tmp", path + ".done.json")
+
+
+class RecordingProblems(Exception):
+    """A recording whose files have problems was not exported (see .problems)."""
+
+    def __init__(self, base, problems):
+        super().__init__("%s: not exported, its files have problems: %s" % (base, "; ".join(problems)))
+        self.base, self.problems = base, list(problems)
+
+    def __reduce__(self):  # travels back from Dask workers
+        return (RecordingProblems, (self.base, self.problems))
+
+
+class ExportJob:
+    """The per-recording export job of Survey.export (picklable for Dask)."""
+
+    def __init__(self, root, out, format, stream=None, problems=None, allow_errors=False):
+        if format not in ("npz", "mseed"):
+            raise ValueError("format is npz or mseed, not %r" % (format,))
+        self.root, self.out, self.format, self.stream = root, out, format, stream
+        self.problems, self.allow_errors = problems or {}, allow_errors
+
+    def __call__(self, base):
+        import numpy as np
+        from .recording import Recording
+        problems = self.problems.get(base, [])
+        if problems and not self.allow_errors:
+            raise RecordingProblems(base, problems)
+        rel = os.path.relpath(base, self.root).replace(os.sep, "__")
+        state = _source_state(base)
+        written = []
+        with Recording(base, concatenate=True) as rec:
+            streams = [k for k in sorted(rec.streams) if k and (self.stream is None or k == self.stream)]
+            for k in streams:
+                path = os.path.join(self.out, "%s.stream%d.%s" % (rel, k, self.format))
+                if output_complete(path, state):
+                    written.append(path)
+                    continue
+                tmp = path + ".part"
+                rec.streams[k].rewind()
+                segments, blocks, total = [], [], 0
+                while True:
+                    try:
+                        scans = rec.read(None, stream=k, stop_at_gap=True)
+                    except OlmtsError:
+                        if not self.allow_errors:
+                            raise
+                        break  # named in the manifest's problems
+                    if len(scans.data) == 0:
+                        break
+                    segments.append((np.datetime64(scans.start, "ns"), total, len(scans.data)))
+                    # Fractions of full scale are counts / 2^23 exactly.
+                    blocks.append(np.rint(scans.data * 8388608.0).astype(np.int32))
+                    total += len(scans.data)
+                data = np.concatenate(blocks) if blocks else np.empty((0, rec.streams[k].channel_count), np.int32)
+                if self.format == "npz":
+                    with open(tmp, "wb") as f:
+                        np.savez(f, counts=data, segment_start=np.array([s[0] for s in segments], "datetime64[ns]"),
+                                 segment_row=np.array([s[1] for s in segments], np.int64),
+                                 segment_rows=np.array([s[2] for s in segments], np.int64),
+                                 sample_rate=np.float64(rec.streams[k].tag_rate),
+                                 channels=np.array(rec.channel_names[:data.shape[1]]))
+                else:
+                    writer = getattr(sys.modules.get("olmtsfil"), "write_mseed", None)
+                    if writer is None:
+                        raise NotImplementedError("miniSEED export needs the package's miniSEED writer")
+                    writer(rec, k, tmp)
+                _finish_output(tmp, path, state, total, problems)
+                written.append(path)
+        return written
+
+
+# ---- command line ------------------------------------------------------------------------------
+
+def main(argv=None):
+    import argparse
+    parser = argparse.ArgumentParser(prog="olmts survey", description="Inventory of every recording and "
+                                     "calibration below DIR, calibrations matched by serial number.")
+    parser.add_argument("dir")
+    parser.add_argument("--json", action="store_true", help="machine-readable output")
+    parser.add_argument("--sensor-map", help="CSV recording,component,sensor for coils the tables do not name")
+    parser.add_argument("--export", metavar="OUT", help="export every recording into OUT on Dask")
+    parser.add_argument("--format", default="npz", choices=("npz", "mseed"))
+    parser.add_argument("--workers", type=int, default=None, help="local worker processes (default: CPU count)")
+    parser.add_argument("--scheduler", help="address of a running Dask scheduler instead of a local cluster")
+    parser.add_argument("--allow-errors", action="store_true", help="exit 0 even when files have problems")
+    args = parser.parse_args(argv)
+    if not os.path.isdir(args.dir):
+        print("olmts: %s: not a folder" % args.dir, file=sys.stderr)
+        return 1
+    survey = Survey(args.dir, sensor_map=args.sensor_map)
+    failed = {}
+    if args.export:
+        results = survey.export(args.export, format=args.format, scheduler=args.scheduler, workers=args.workers,
+                                allow_errors=args.allow_errors)
+        failed = {b: r for b, r in results.items() if isinstance(r, BaseException)}
+        for base, error in failed.items():
+            print("olmts: %s: export failed: %s: %s" % (base, type(error).__name__, error), file=sys.stderr)
+    if args.json:
+        report = survey.to_json()
+        if args.export:
+            report["export"] = {"out": args.export, "failed": {b: str(e) for b, e in failed.items()}}
+        json.dump(report, sys.stdout, indent=2)
+        sys.stdout.write("\n")
+    else:
+        print(survey.to_text())
+    if failed:
+        return 2
+    return 0 if args.allow_errors or not survey.problems else 2
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,231 @@
+"""A survey at a time: the inventory of the synthetic survey (every problem and
+every match), lazy reading equal to eager reading, and batch jobs on Dask."""
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+from conftest import BUILD
+
+pd = pytest.importorskip("pandas")
+da = pytest.importorskip("dask.array")
+
+TOOL = os.path.join(BUILD, "tools", "olmts")
+
+
+@pytest.fixture(scope="session")
+def survey_dir(tmp_path_factory):
+    directory = str(tmp_path_factory.mktemp("survey"))
+    subprocess.run([TOOL, "sample", "--survey", directory, "--sites", "3", "--seconds", "8"], check=True,
+                   stdout=subprocess.DEVNULL)
+    with open(os.path.join(directory, "survey.json")) as f:
+        return directory, json.load(f)
+
+
+@pytest.fixture(scope="session")
+def survey(survey_dir):
+    import olmtsfil.survey
+    return olmtsfil.survey.Survey(survey_dir[0])
+
+
+def rows_of(survey, base):
+    return survey.inventory[survey.inventory["base"] == base]
+
+
+def test_inventory_lists_every_recording_problem_and_match(survey, survey_dir):
+    directory, truth = survey_dir
+    assert sorted(survey.recordings) == sorted(r["base"] for r in truth["recordings"])
+    assert set(survey.inventory["site"]) == {"site01", "site02", "site03"}
+    for r in truth["recordings"]:
+        rows = rows_of(survey, r["base"])
+        problems = " ".join(p for p in rows["problems"] if p)
+        kinds = r["problems"]
+        if "no-table" in kinds:
+            assert len(rows) == 1 and ".TBL: missing" in problems, problems
+            assert rows["box"].iloc[0] == ""
+            continue
+        assert sorted(rows["stream"]) == [4, 5]
+        assert (rows["box"] == "%s/calibrations/box%d.CLB" % (directory, r["box_serial"])).all()
+        assert (rows["box_serial"] == r["box_serial"]).all()
+        for component, serial in zip(("Hx", "Hy", "Hz"), r["coil_serials"]):
+            column = rows["sensor_" + component]
+            if serial:
+                expected = "%s/calibrations/coil%s%s.CLC" % (directory, serial[1:3], serial[3].lower())
+                assert (column == expected).all(), (component, list(column))
+            else:
+                assert (column == "").all()
+                assert "Hz: the table names no sensor serial" in rows["calibration_notes"].iloc[0]
+        if not kinds:
+            assert problems == "", problems
+            medium = rows[rows["stream"] == 4].iloc[0]
+            assert medium["records"] == 3 * 8 and medium["gaps"] == 0 and medium["files"] == 3
+            assert medium["sample_rate"] == 150.0
+            assert (medium["end"] - medium["start"]).total_seconds() == 24.0
+        if "damaged" in kinds:
+            medium = rows[rows["stream"] == 4].iloc[0]
+            stem = os.path.basename(r["base"])[:-1]
+            assert "%sb.TS4 (stream 4): reading stopped after record 12" % stem in medium["problems"]
+            assert "not reached: " in medium["problems"] and stem + "c.TS4" in medium["problems"]
+            assert medium["records"] == 12
+        if "missing-file" in kinds:
+            stem = os.path.basename(r["base"])[:-1]
+            assert stem + "c.TS4: not reached" in problems
+            assert rows[rows["stream"] == 4].iloc[0]["files"] == 1
+        if "cut" in kinds:
+            low = rows[rows["stream"] == 5].iloc[0]
+            assert "ends 157 bytes into a record of 257" in low["problems"] and low["records"] == 2 * 12 - 1
+    # A recording without a coil serial is no problem of its files.
+    assert survey.unmatched == [truth["unmatched_calibration"] + ".CLB"]
+    assert survey.ambiguous == {}
+
+
+def test_sensor_mapping_fills_what_the_table_does_not_name(survey_dir, tmp_path):
+    import olmtsfil.survey
+    directory, truth = survey_dir
+    mapping = tmp_path / "sensors.csv"
+    mapping.write_text("# coil of the Hz component, not entered in the field\nrecording,component,sensor\n"
+                       "site02,Hz,C02Z\n")
+    survey = olmtsfil.survey.Survey(directory, sensor_map=str(mapping))
+    unnamed = [r for r in truth["recordings"] if r["site"] == "site02" and not r["coil_serials"][2]][0]
+    rows = rows_of(survey, unnamed["base"])
+    assert (rows["sensor_Hz"] == directory + "/calibrations/coil02z.CLC").all()
+    assert "Hz" not in rows["calibration_notes"].iloc[0]
+    # By path too; a mapping never overrides a serial the table names.
+    mapping.write_text("recording,component,sensor\n%s,Hz,%s/calibrations/coil01z\nsite01,Hx,C02X\n" % (
+        os.path.relpath(unnamed["base"], directory), directory))
+    survey = olmtsfil.survey.Survey(directory, sensor_map=str(mapping))
+    assert (rows_of(survey, unnamed["base"])["sensor_Hz"] == directory + "/calibrations/coil01z.CLC").all()
+    site01 = survey.inventory[survey.inventory["site"] == "site01"]
+    assert (site01["sensor_Hx"] == directory + "/calibrations/coil01x.CLC").all()
+
+
+def test_two_calibrations_of_one_serial_are_listed_not_guessed(survey_dir, tmp_path):
+    import olmtsfil.survey
+    copy = str(tmp_path / "copy")
+    shutil.copytree(survey_dir[0], copy)
+    shutil.copy(copy + "/calibrations/box101.CLB", copy + "/calibrations/spare.CLB")
+    survey = olmtsfil.survey.Survey(copy)
+    site01 = survey.inventory[survey.inventory["site"] == "site01"]
+    assert (site01["box"] == "").all()
+    assert "ambiguous, serial 101" in site01["calibration_notes"].iloc[0]
+    assert {copy + "/calibrations/box101.CLB", copy + "/calibrations/spare.CLB"} <= set(survey.unmatched)
+    assert survey.ambiguous == {("box", "101"): [copy + "/calibrations/box101.CLB", copy + "/calibrations/spare.CLB"]}
+
+
+def test_the_tool_and_python_give_the_same_survey(survey, survey_dir):
+    env = dict(os.environ, OLMTSFIL_PYTHON=sys.executable)
+    out = subprocess.run([TOOL, "survey", survey_dir[0], "--json"], capture_output=True, text=True, env=env)
+    assert out.returncode == 2, out.stderr  # the survey has problems
+    assert json.loads(out.stdout) == json.loads(json.dumps(survey.to_json()))
+    text = subprocess.run([TOOL, "survey", survey_dir[0], "--allow-errors"], capture_output=True, text=True, env=env)
+    assert text.returncode == 0 and "unmatched calibrations: %s" % survey.unmatched[0] in text.stdout
+
+
+# ---- lazy reading -----------------------------------------------------------------------
+
+def eager_with_times(rec, k):
+    """Whole stream across gaps, and the true time of every scan."""
+    rec.streams[k].rewind()
+    blocks, times = [], []
+    while True:
+        scans = rec.read(None, stream=k, stop_at_gap=True)
+        if len(scans.data) == 0:
+            break
+        blocks.append(scans.data)
+        times.append(np.datetime64(scans.start, "ns") +
+                     np.rint(np.arange(len(scans.data)) * (1e9 / scans.sample_rate)).astype("timedelta64[ns]"))
+    rec.streams[k].rewind()
+    return np.concatenate(blocks), np.concatenate(times)
+
+
+@pytest.mark.parametrize("k", [2, 3])  # three bursts in one file; one run over three files
+def test_lazy_slices_equal_eager_reads_across_files_and_gaps(rec, k):
+    import dask
+    import olmtsfil.lazy
+    data, times = eager_with_times(rec, k)
+    lazy = rec.to_dask(k, chunk_bytes=200_000)
+    assert lazy.data.shape == data.shape and len(lazy.chunks) > 3
+    if k == 3:
+        assert {c.file for c in lazy.chunks} == {0, 1, 2}
+    with dask.config.set(scheduler="threads", num_workers=2):
+        whole = lazy.data.compute()
+        assert whole.tobytes() == data.tobytes()
+        assert np.array_equal(lazy.times.compute(), times)
+        n = len(data)
+        for a, b in ((0, 1), (n // 3, n // 3 + 1000), (n - 7, n), (n // 2 - 5000, n // 2 + 5000)):
+            assert lazy.data[a:b].compute().tobytes() == data[a:b].tobytes(), (a, b)
+            assert np.array_equal(lazy.times[a:b].compute(), times[a:b])
+    counts = rec.to_dask(k, units="counts", chunk_bytes=200_000).data[100:200].compute(scheduler="sync")
+    assert np.array_equal(counts, np.rint(data[100:200] * 2 ** 23).astype(np.int32))
+
+
+def test_a_lazy_slice_reads_only_its_chunks(rec, monkeypatch):
+    import olmtsfil.lazy
+    read = []
+    original = olmtsfil.lazy.read_chunk
+
+    def counting(base, k, chunk, *rest):
+        read.append(chunk)
+        return original(base, k, chunk, *rest)
+
+    monkeypatch.setattr(olmtsfil.lazy, "read_chunk", counting)
+    lazy = rec.to_dask(3, chunk_bytes=200_000)
+    per_chunk = lazy.chunks[0].records * rec.streams[3].scans_per_record
+    lazy.data[5 * per_chunk + 3:6 * per_chunk + 2].compute(scheduler="sync")
+    assert read == lazy.chunks[5:7]
+
+
+# ---- batch jobs ---------------------------------------------------------------------------
+
+@pytest.fixture(scope="module")
+def cluster():
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as c, distributed.Client(c) as client:
+        yield client
+
+
+def load(path):
+    with np.load(path) as f:
+        return {name: f[name] for name in f.files}
+
+
+def test_batch_export_on_two_workers_equals_a_serial_run(survey, survey_dir, cluster, tmp_path):
+    import olmtsfil.survey
+    out = str(tmp_path / "parallel")
+    results = survey.export(out, scheduler=cluster, progress=False)
+    assert set(results) == set(survey.recordings)
+    failed = {b: r for b, r in results.items() if isinstance(r, BaseException)}
+    # Recordings with problems fail with them named; nothing of theirs is
+    # passed off as a complete export.
+    troubled = sorted(r["base"] for r in survey_dir[1]["recordings"] if r["problems"])
+    assert sorted(failed) == troubled
+    assert all(isinstance(e, olmtsfil.survey.RecordingProblems) and e.problems for e in failed.values())
+    assert not any(os.path.basename(b) in name for b in troubled for name in os.listdir(out))
+
+    serial = str(tmp_path / "serial")
+    os.makedirs(serial)
+    job = olmtsfil.survey.ExportJob(survey.path, serial, "npz")
+    for base, written in results.items():
+        if base in failed:
+            continue
+        assert len(written) == 2
+        for path in written:
+            assert olmtsfil.survey.output_complete(path)
+        for mine, theirs in zip(job(base), written):
+            a, b = load(mine), load(theirs)
+            assert a.keys() == b.keys() and all(np.array_equal(a[key], b[key]) for key in a)
+
+    # A rerun redoes nothing; an output cut short is written again, alone.
+    stamps = {p: os.stat(p).st_mtime_ns for w in results.values() if isinstance(w, list) for p in w}
+    cut = sorted(stamps)[0]
+    with open(cut, "r+b") as f:
+        f.truncate(100)
+    again = survey.export(out, scheduler=cluster, progress=False)
+    changed = [p for p in stamps if os.stat(p).st_mtime_ns != stamps[p]]
+    assert changed == [cut] and olmtsfil.survey.output_complete(cut)
+    assert sorted(b for b, r in again.items() if isinstance(r, BaseException)) == troubled
