@@ -278,6 +278,14 @@ class Converter(HandleOwner):
         _lib().olmts_converter_band(handle, ctypes.byref(lo), ctypes.byref(hi), ctypes.byref(n))
         self.band = (lo.value, hi.value) if units == "deconvolved" else None
         self.block = n.value
+        if self.band is not None:
+            covered = [(ch.total.fmin, ch.total.fmax) for ch in chain.channels if ch.total.fmax > 0]
+            if covered:
+                low, high = max(c[0] for c in covered), min(c[1] for c in covered)
+                if self.band[0] < low or self.band[1] > high:
+                    warnings.warn("the band %g ... %g Hz reaches beyond the calibrations (%g ... %g Hz): "
+                                  "responses there are extrapolated" % (self.band + (low, high)), UnitsWarning,
+                                  stacklevel=3)
 
     def convert(self, fractions, in_place=False):
         """One contiguous run of scans (n x channels) converted whole. With

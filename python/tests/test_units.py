@@ -160,3 +160,13 @@ def test_tool_scans_give_the_same_field_as_python(rec, cals, sample):
     first, last = np.datetime64(rows[0][0]), np.datetime64(rows[-1][0])
     assert abs((first - times[0]) / np.timedelta64(1, "us")) <= 1
     assert abs((last - times[-1]) / np.timedelta64(1, "us")) <= 1
+
+
+def test_a_band_beyond_the_calibrations_is_named(rec, cals):
+    box, sensors = cals
+    chain = units.Chain(rec, 3, box, sensors)
+    with pytest.warns(units.UnitsWarning, match="extrapolated"):
+        chain.converter("deconvolved", fmin=0.005, fmax=30)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        assert chain.converter("deconvolved", fmin=0.05, fmax=30).band == (0.05, 30.0)

@@ -53,6 +53,21 @@ ScanUnits::ScanUnits(const Recording& recording, int stream, int channels, const
   const int32_t status = olmts_converter_open(instrument_->chain(), mode, &convert, &converter_);
   if (status == OLMTS_NOT_AVAILABLE) throw ToolError("--units deconvolved: this build has no FFT library (kissfft)");
   Check(status, instrument_->box_path() + ": " + options.units + " units on stream " + std::to_string(stream));
+  if (mode == OLMTS_UNITS_DECONVOLVED) {
+    // A band the user widened past the calibrations restores extrapolated values: say so.
+    double lo = 0, hi = 0;
+    olmts_converter_band(converter_, &lo, &hi, nullptr);
+    for (int c = 0; c < channels; ++c) {
+      OlmtsStageInfo total{};
+      if (olmts_chain_stage_info(instrument_->chain(), c + 1, OLMTS_STAGE_TOTAL, &total) != OLMTS_OK) continue;
+      if ((total.fmin_hz > 0 && lo < total.fmin_hz) || (total.fmax_hz > 0 && hi > total.fmax_hz)) {
+        std::cerr << "olmts: warning: the band " << Number(lo) << " ... " << Number(hi)
+                  << " Hz reaches beyond the calibrations (" << Number(total.fmin_hz) << " ... "
+                  << Number(total.fmax_hz) << " Hz): responses there are extrapolated\n";
+        break;
+      }
+    }
+  }
 }
 
 ScanUnits::~ScanUnits() { olmts_converter_close(&converter_); }
