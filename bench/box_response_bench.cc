@@ -82,8 +82,8 @@ struct Files {
     desc.f_high = 10000.0;
     desc.key = [](int table) { return static_cast<int16_t>(table == 4 ? 1 : table == 0 ? 2 : 10 + table); };
     BoxCalibration(desc).Write(line_cal);
-    SmallTable("MTU6A").Write(dir.File("small.TBL"));
-    FullTable("MTU6A").Write(dir.File("full.TBL"));
+    SmallTable("SIM6A").Write(dir.File("small.TBL"));
+    FullTable("SIM6A").Write(dir.File("full.TBL"));
     SmallTable("OLM6").Int("SRL2", 2400).Write(dir.File("table.TBL"));
   }
 };

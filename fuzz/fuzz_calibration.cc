@@ -62,7 +62,7 @@ std::string WriteRecording(int which, olmtsfil::fuzz::InputReader& in) {
     t.Set(Parameter::Int("ACDC", settings[5] & 1)).Set(Parameter::Int("ACDH", (settings[5] >> 1) & 1));
     const int32_t rates[] = {0, 1, 15, 150, 2400, 24000, 65536, -1};
     for (int k = 0; k < 6; ++k) t.Set(Parameter::Int("SRL" + std::to_string(k), rates[(settings[6] >> k) & 7]));
-    if (settings[7] & 1) t.Set(Parameter::Text("HW", (settings[7] & 2) ? "MTU5A" : "ADU07"));
+    if (settings[7] & 1) t.Set(Parameter::Text("HW", (settings[7] & 2) ? "SIM5A" : "SIM07"));
     // An "OLM" box without "A" or "PXR" takes the measured tables instead of the circuit.
     if (settings[7] & 4) t.Set(Parameter::Text("HW", "OLM5"));
   }

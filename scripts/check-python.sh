@@ -14,7 +14,7 @@ python=/usr/bin/python3
 scripts/install-deps.sh build tools python
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOLMTSFIL_BUILD_TOOLS=ON >/dev/null
+  cmake --preset release -B "$build" >/dev/null
 fi
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target olmtsfil olmts
 

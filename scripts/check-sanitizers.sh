@@ -9,8 +9,7 @@ build=${SANITIZE_BUILD_DIR:-$root/build-asan}
 jobs=${SANITIZE_JOBS:-2}
 
 scripts/install-deps.sh build tools
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DOLMTSFIL_SANITIZE=ON -DOLMTSFIL_BUILD_TESTS=ON \
-  -DOLMTSFIL_BUILD_TOOLS=ON >/dev/null
+cmake --preset sanitizers -B "$build" >/dev/null
 cmake --build "$build" -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

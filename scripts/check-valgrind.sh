@@ -10,8 +10,7 @@ build=${VALGRIND_BUILD_DIR:-$root/build-valgrind}
 jobs=${VALGRIND_JOBS:-2}
 
 scripts/install-deps.sh build valgrind
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DOLMTSFIL_SANITIZE=OFF -DOLMTSFIL_BUILD_TESTS=ON \
-  -DOLMTSFIL_BUILD_TOOLS=OFF >/dev/null
+cmake --preset valgrind -B "$build" >/dev/null
 cmake --build "$build" -j "$jobs"
 vg=(valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite --track-origins=yes --quiet)
 echo "== valgrind: unit and interface tests"

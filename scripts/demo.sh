@@ -11,7 +11,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 scripts/install-deps.sh build tools
 
 echo "== build ($build)"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOLMTSFIL_BUILD_TESTS=ON -DOLMTSFIL_BUILD_TOOLS=ON >/dev/null
+cmake --preset release -B "$build" >/dev/null
 cmake --build "$build" -j "$jobs" --target olmts
 
 echo "== olmts demo"

@@ -22,8 +22,7 @@ jobs=${FUZZ_JOBS:-1}
 max_len=${FUZZ_MAX_LEN:-20480}
 
 scripts/install-deps.sh build fuzz
-CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DOLMTSFIL_BUILD_FUZZ=ON -DOLMTSFIL_BUILD_TESTS=OFF -DOLMTSFIL_BUILD_TOOLS=OFF >/dev/null
+cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j 2 --target olmtsfil_make_seeds $(printf 'fuzz_%s ' "${targets[@]}") >/dev/null
 
 seeds=$build/fuzz/seeds

@@ -13,10 +13,7 @@ build=${COVERAGE_BUILD_DIR:-$root/build-coverage}
 corpus_root=${FUZZ_CORPUS_ROOT:-$root/fuzz}
 
 scripts/install-deps.sh build fuzz
-flags="-fprofile-instr-generate -fcoverage-mapping"
-CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DOLMTSFIL_BUILD_TESTS=ON \
-  -DOLMTSFIL_BUILD_TOOLS=OFF -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" \
-  -DCMAKE_SHARED_LINKER_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
+cmake --preset coverage -B "$build" >/dev/null
 # Only the replays are built; the tests option is what adds the fuzz folder.
 cmake --build "$build" -j 2 --target olmtsfil_make_seeds $(printf 'fuzz_%s_replay ' "${targets[@]}") >/dev/null
 profiles=$build/profiles

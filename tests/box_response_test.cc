@@ -176,7 +176,7 @@ TEST_F(BoxResponseTest, BranchIsChosenFromTheRecordingsHardware) {
   struct Case {
     const char* hw;
     bool table;
-  } cases[] = {{"OLM5", true}, {"olmh", true}, {"OLM5A", false}, {"OLMPXR", false}, {"MTU5", false}};
+  } cases[] = {{"OLM5", true}, {"olmh", true}, {"OLM5A", false}, {"OLMPXR", false}, {"SIM5", false}};
   for (const Case& k : cases) {
     OpenRecording(FlatDigital(k.hw));
     ASSERT_EQ(Response(0, 100.0), OLMTS_OK) << k.hw;
@@ -190,7 +190,7 @@ TEST_F(BoxResponseTest, BranchIsChosenFromTheRecordingsHardware) {
 
 TEST_F(BoxResponseTest, BoardRulesOfTheHorizontalMagneticChannels) {
   OpenCalibration(CircuitCalibration(circuit, kChannels));
-  TableFile table = FlatDigital("MTU5A").Set(Parameter::Int("LPFR", 7));
+  TableFile table = FlatDigital("SIM5A").Set(Parameter::Int("LPFR", 7));
   OpenRecording(table.Set(Parameter::Text("VER", "4270A2")));
   ASSERT_EQ(Response(0, 2000.0), OLMTS_OK);
   std::vector<C> plain = Responses(resp, kChannels);
@@ -220,23 +220,23 @@ TEST_F(BoxResponseTest, BoardRulesOfTheHorizontalMagneticChannels) {
 
 TEST_F(BoxResponseTest, OptionalAndRequiredParameters) {
   OpenCalibration(CircuitCalibration(circuit, kChannels));
-  OpenRecording(FlatDigital("MTU5A").Remove("CHEZ").Remove("EZR").Remove("LFRQ").Remove("K8SR").Remove("TCMB"));
+  OpenRecording(FlatDigital("SIM5A").Remove("CHEZ").Remove("EZR").Remove("LFRQ").Remove("K8SR").Remove("TCMB"));
   EXPECT_EQ(Response(0, 10.0), OLMTS_OK);
   for (const char* name : {"HW", "VER", "ACDC", "ACDH", "EGNC", "HGNC", "LPFR", "EXR", "EYR", "TALS"}) {
-    OpenRecording(FlatDigital("MTU5A").Remove(name));
+    OpenRecording(FlatDigital("SIM5A").Remove(name));
     EXPECT_EQ(Response(0, 10.0), OLMTS_NO_SUCH_NAME) << name;
   }
   // Without "CHEX" but with "CHEZ" the count still matches, and the read fails.
-  OpenRecording(FlatDigital("MTU5A").Remove("CHEX").Set(Parameter::Int("CHEZ", 1)));
+  OpenRecording(FlatDigital("SIM5A").Remove("CHEX").Set(Parameter::Int("CHEZ", 1)));
   EXPECT_EQ(Response(0, 10.0), OLMTS_NO_SUCH_NAME);
-  OpenRecording(FlatDigital("MTU5A").Set(Parameter::Double("EGNC", 1.0)));
+  OpenRecording(FlatDigital("SIM5A").Set(Parameter::Double("EGNC", 1.0)));
   EXPECT_EQ(Response(0, 10.0), OLMTS_TYPE_MISMATCH);
   // Statuses of the sample rate and of the digital chain are passed on.
-  OpenRecording(FlatDigital("MTU5A"));
+  OpenRecording(FlatDigital("SIM5A"));
   EXPECT_EQ(Response(6, 10.0), OLMTS_BAD_STREAM);
-  OpenRecording(FlatDigital("MTU5A").Set(Parameter::Int("TALS", 9)));
+  OpenRecording(FlatDigital("SIM5A").Set(Parameter::Int("TALS", 9)));
   EXPECT_EQ(Response(0, 10.0), OLMTS_DECIMATION_UNSUPPORTED);
-  OpenRecording(FlatDigital("MTU5A").Set(Parameter::Int("TCMB", 7)));
+  OpenRecording(FlatDigital("SIM5A").Set(Parameter::Int("TCMB", 7)));
   EXPECT_EQ(Response(0, 10.0), OLMTS_COMB_UNSUPPORTED);
 }
 
@@ -244,12 +244,12 @@ TEST_F(BoxResponseTest, ChannelsWithoutAResponseAreMarked) {
   OpenCalibration(CircuitCalibration(circuit, kChannels));
   // Gain code 12 has no slot: Ex (channel 1) is zero, and the channels after it
   // are not visited.
-  OpenRecording(FlatDigital("MTU5A").Set(Parameter::Int("EGNC", 12)));
+  OpenRecording(FlatDigital("SIM5A").Set(Parameter::Int("EGNC", 12)));
   EXPECT_EQ(Response(0, 10.0), OLMTS_NO_RESPONSE);
   EXPECT_EQ(aux[0], -1.0);
   EXPECT_EQ(aux[1], -99.0);
   // On the magnetic channels only: the electric ones come out whole.
-  OpenRecording(FlatDigital("MTU5A").Set(Parameter::Int("HGNC", -2)));
+  OpenRecording(FlatDigital("SIM5A").Set(Parameter::Int("HGNC", -2)));
   EXPECT_EQ(Response(0, 10.0), OLMTS_NO_RESPONSE);
   EXPECT_EQ(aux[0], 0.0);
   EXPECT_EQ(aux[1], 0.0);
@@ -257,7 +257,7 @@ TEST_F(BoxResponseTest, ChannelsWithoutAResponseAreMarked) {
 }
 
 TEST_F(BoxResponseTest, CalibrationsWithoutAModelAreRefused) {
-  OpenRecording(FlatDigital("MTU5A"));
+  OpenRecording(FlatDigital("SIM5A"));
   BoxSpec desc;
   desc.nchn = kChannels;
   desc.tables = 14;
@@ -383,7 +383,7 @@ TEST_F(BoxResponseTest, NeverNaN) {
   std::vector<double> frequencies = {0.0, -0.0, -5.0, 1e-300, 1e-6, 0.3, 50.0, 1199.9, 1200.0, 1200.1, 2400.0,
                                      12000.0, 18000.0, 24000.0, 1e5, 1e9, 1e200, 1.7e308, -1e300};
   for (int tals : {1, 2, 4, 5, 6, 7, 8, 11, 12, 13, 17}) {
-    for (const char* hw : {"MTU5A", "OLM5"}) {
+    for (const char* hw : {"SIM5A", "OLM5"}) {
       OpenRecording(FlatDigital(hw).Set(Parameter::Int("TALS", tals)).Set(Parameter::Int("LPFR", 0x45)));
       for (int stream = 0; stream <= 5; ++stream) {
         for (double f : frequencies) {
@@ -399,13 +399,13 @@ TEST_F(BoxResponseTest, NeverNaN) {
       }
     }
   }
-  OpenRecording(FlatDigital("MTU5A"));
+  OpenRecording(FlatDigital("SIM5A"));
   for (double f : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
     EXPECT_EQ(Response(0, f), OLMTS_OUT_OF_CAL_RANGE);
     EXPECT_EQ(resp[0].re, -99.0);
   }
   // A stream of rate 0 has no digital response.
-  OpenRecording(FlatDigital("MTU5A").Set(Parameter::Int("SRL0", 0)));
+  OpenRecording(FlatDigital("SIM5A").Set(Parameter::Int("SRL0", 0)));
   int32_t status = Response(0, 10.0);
   EXPECT_NE(status, OLMTS_OK);
   for (int c = 0; c < kChannels; ++c) EXPECT_TRUE(Finite(Std(resp[c])));

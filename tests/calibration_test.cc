@@ -204,7 +204,7 @@ TEST_F(CalibrationTest, CutLastRecordIsNotCounted) {
 
 TEST_F(CalibrationTest, ReadsHeaderParameters) {
   CalibrationFile coil = Sequenced(3, [](int i) { return i == 0; }, 2);
-  coil.header.hw = "mfs-07e";
+  coil.header.hw = "coil-07e";
   coil.header.ver = "ABCDEFGHIJKL";  // fills all 12 bytes
   coil.header.hsn = "s123";
   coil.header.snum = 65000;
@@ -236,7 +236,7 @@ TEST_F(CalibrationTest, ReadsHeaderParameters) {
   char text[16];
   std::memset(text, 'x', sizeof text);
   EXPECT_EQ(ReadCalPrmHT(h, "HW", 2, text), OLMTS_OK);
-  EXPECT_STREQ(text, "MFS-07E");  // upper-cased at open
+  EXPECT_STREQ(text, "COIL-07E");  // upper-cased at open
   EXPECT_EQ(text[15], 0);
   EXPECT_EQ(ReadCalPrmHT(h, "VER", 4, text), OLMTS_TYPE_MISMATCH);  // the descriptor's code only
   EXPECT_EQ(ReadCalPrmHT(h, "VER", 2, text), OLMTS_OK);

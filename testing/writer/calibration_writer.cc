@@ -131,7 +131,7 @@ CalibrationFile SensorCalibration(const SensorSpec& desc, const AnalogResponse& 
   CalibrationFile file;
   file.header.nchn = static_cast<int16_t>(desc.nchn);
   file.header.ctyp = desc.ctyp;
-  file.header.hw = "MFS";
+  file.header.hw = "COIL";
   file.header.ver = desc.ver;
   file.header.hsn = "S-0815";
   file.header.hnom = desc.hnom;

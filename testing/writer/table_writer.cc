@@ -81,7 +81,7 @@ Bytes TableFile::Encode() const {
 TableFile TypicalTable() {
   TableFile t;
   t.Int("CHEX", 1).Int("CHEY", 2).Int("CHEZ", 0).Int("CHHX", 3).Int("CHHY", 4).Int("CHHZ", 5);
-  t.Text("HW", "MTU5A").Text("VER", "4270A2");
+  t.Text("HW", "SIM5A").Text("VER", "4270A2");
   t.Int("EGN", 10).Int("HGN", 2).Double("FSCV", 6.4).Double("HATT", 0.2);
   t.Int("EGNC", 1).Int("HGNC", 0).Int("ACDC", 0).Int("ACDH", 1).Int("LPFR", 0);
   t.Int("EXR", 500).Int("EYR", 500).Int("EZR", 0);

@@ -19,5 +19,6 @@ void AddSpectraCommand(CLI::App& app);
 void AddResponseCommand(CLI::App& app);
 void AddSampleCommand(CLI::App& app);
 void AddDemoCommand(CLI::App& app);
+void AddExportCommand(CLI::App& app);  // export/export_cli.cc
 
 }  // namespace olmts

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
   olmts::AddResponseCommand(app);
   olmts::AddSampleCommand(app);
   olmts::AddDemoCommand(app);
+  olmts::AddExportCommand(app);
 
   // The chosen command runs as the parser's callback, so its failures arrive
   // here as well as the parser's.
