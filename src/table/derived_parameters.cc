@@ -1,11 +1,12 @@
 #include "table/derived_parameters.h"
 
+#include "table/components.h"
+
 #include "common/text.h"
 
 namespace olmtsfil {
 namespace {
 
-constexpr const char* kComponentNames[6] = {"CHEX", "CHEY", "CHEZ", "CHHX", "CHHY", "CHHZ"};
 // Samples per minute of the minute-based rate codes 0 ... 6.
 constexpr int kSamplesPerMinute[7] = {1440, 720, 480, 240, 180, 120, 60};
 
@@ -13,9 +14,9 @@ constexpr int kSamplesPerMinute[7] = {1440, 720, 480, 240, 180, 120, 60};
 
 int32_t CountChannels(const ParameterTable& table) {
   int32_t count = 0;
-  for (const char* name : kComponentNames) {
+  for (const ComponentName& component : kComponentNames) {
     int32_t channel = 0;
-    table.ReadInt(name, &channel);
+    table.ReadInt(component.parameter, &channel);
     if (channel != 0) ++count;
   }
   return count;

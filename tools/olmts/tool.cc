@@ -1,5 +1,7 @@
 #include "olmts/tool.h"
 
+#include "table/components.h"
+
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -292,12 +294,11 @@ std::vector<std::string> ChannelNames(TsHandle* recording, int count) {
   if (count < 0) count = 0;
   std::vector<std::string> names(static_cast<std::size_t>(count));
   for (int n = 0; n < count; ++n) names[static_cast<std::size_t>(n)] = "ch" + std::to_string(n + 1);
-  static const char* const kParams[] = {"CHEX", "CHEY", "CHEZ", "CHHX", "CHHY", "CHHZ"};
-  static const char* const kNames[] = {"Ex", "Ey", "Ez", "Hx", "Hy", "Hz"};
-  for (int i = 0; i < 6; ++i) {
+  for (const olmtsfil::ComponentName& component : olmtsfil::kComponentNames) {
     int32_t channel = 0;
-    if (ReadPrmHT(recording, kParams[i], OLMTS_TYPE_INT32, &channel) == OLMTS_OK && channel >= 1 && channel <= count)
-      names[static_cast<std::size_t>(channel - 1)] = kNames[i];
+    if (ReadPrmHT(recording, component.parameter, OLMTS_TYPE_INT32, &channel) == OLMTS_OK && channel >= 1 &&
+        channel <= count)
+      names[static_cast<std::size_t>(channel - 1)] = component.name;
   }
   return names;
 }
