@@ -155,9 +155,21 @@ void BM_OpenWithoutModel(benchmark::State& state) { Open(state, 2, Shared().flat
 
 BENCHMARK(BM_CircuitSweep20)->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_CircuitSweep599)->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_TableSweepUpwards)->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_TableSweepScattered)->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_TableSweepAlternatingKeys)->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_TableSweepUpwards)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.2)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_TableSweepScattered)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.2)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_TableSweepAlternatingKeys)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.2)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(BM_OpenWithModel)->Unit(benchmark::kMicrosecond)->MinTime(0.2)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_OpenWithoutModel)->Unit(benchmark::kMicrosecond)->MinTime(0.2)->Repetitions(5)->ReportAggregatesOnly(true);
 

@@ -41,7 +41,8 @@ TableFile RecordingTable(int which) {
       t.Set(olmtsfil::testdata::Parameter::Int("LFRQ", 60)).Set(olmtsfil::testdata::Parameter::Int("TCMB", 1));
       t.Int("SRW1", 3).Int("SRW2", 6).Int("SRW3", 7);
       break;
-    default: break;
+    default:
+      break;
   }
   return t;
 }
@@ -129,10 +130,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   int32_t nchn = 0;
   if (ReadCalPrmHT(cal, "NCHN", OLMTS_TYPE_INT32, &nchn) != 0) __builtin_trap();  // every kind has it
-  for (const char* field : {"UTC", "SNUM", "NCHN", "STAT", "CTYP", "HW", "VER", "TCMB", "TALS", "LFRQ", "K8SR",
-                            "LPFR", "HSN", "HATT", "HNOM", "CPHC", "hw", "NONE", ""}) {
+  for (const char* field : {"UTC", "SNUM", "NCHN", "STAT", "CTYP", "HW", "VER", "TCMB", "TALS", "LFRQ", "K8SR", "LPFR",
+                            "HSN", "HATT", "HNOM", "CPHC", "hw", "NONE", ""}) {
     for (int32_t type : {0, 1, 2, 3, 4, 5, 0x105}) {
-      std::unique_ptr<uint8_t[]> out(new uint8_t[(type & 0xFF) == 0 ? 4 : (type & 0xFF) == 1 || (type & 0xFF) == 5 ? 8 : 16]);
+      std::unique_ptr<uint8_t[]> out(new uint8_t[(type & 0xFF) == 0                         ? 4
+                                                 : (type & 0xFF) == 1 || (type & 0xFF) == 5 ? 8
+                                                                                            : 16]);
       ReadCalPrmHT(cal, field, type, out.get());
     }
   }

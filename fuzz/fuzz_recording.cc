@@ -27,7 +27,7 @@ constexpr const char* kFiles[] = {"x314a.TFC", "x314a.TS1", "x314b.TS1", "x314a.
 constexpr int kStreams = 6;
 constexpr int kDrainLimit = 4096;  // calls per stream after the script: bounds the run time
 
-const char* const kTagNames[] = {"UTC",   "SNUM",  "SCNT",  "NCHN",  "LTAG",  "STAT",  "SATC", "LSMP",
+const char* const kTagNames[] = {"UTC",   "SNUM",  "SCNT",  "NCHN",  "LTAG",  "STAT",  "SATC",  "LSMP",
                                  "RATE",  "RUNT",  "CLST",  "TERR",  "SBREC", "WINDX", "WISCN", "LEVTP",
                                  "LEVAL", "NFRQT", "NFRQD", "NFREQ", "scnt",  "SCN",   ""};
 
@@ -102,7 +102,9 @@ class Session {
           ReadRecord(k, arg == 255 ? 65536 : arg * 37);
           break;
         }
-        case 1: SkipRecHT(h_, k); break;
+        case 1:
+          SkipRecHT(h_, k);
+          break;
         case 2: {
           const uint8_t arg = in.Byte();
           TimeStamp t{};
@@ -115,33 +117,50 @@ class Session {
           SeekHT(h_, k, t, arg == 0xFE ? 1 : 0);
           break;
         }
-        case 3: GapHT(h_, k); break;
-        case 4: ReadScan(k); break;
-        case 5: ReadScanDouble(k); break;
-        case 6: ReadTag(k, in.Byte()); break;
-        case 7: ReadDftScan(op & 0x10); break;
+        case 3:
+          GapHT(h_, k);
+          break;
+        case 4:
+          ReadScan(k);
+          break;
+        case 5:
+          ReadScanDouble(k);
+          break;
+        case 6:
+          ReadTag(k, in.Byte());
+          break;
+        case 7:
+          ReadDftScan(op & 0x10);
+          break;
         case 8: {
           const uint8_t arg = in.Byte();
           GetDftFreqHT(h_, arg < 0xF0 ? arg : (arg == 0xFF ? -1 : INT32_MAX - (arg & 0x0F)));
           break;
         }
-        case 9: SetConcatHT(h_, op & 0x10); break;
+        case 9:
+          SetConcatHT(h_, op & 0x10);
+          break;
         case 10: {
           const int n = in.Byte() * 4;
-          for (int i = 0; i < n && ReadScanDouble(k) == 0; ++i) {}
+          for (int i = 0; i < n && ReadScanDouble(k) == 0; ++i) {
+          }
           break;
         }
         case 11: {
           const int n = in.Byte() * 4;
-          for (int i = 0; i < n && ReadDftScan(true) == 0; ++i) {}
+          for (int i = 0; i < n && ReadDftScan(true) == 0; ++i) {
+          }
           break;
         }
         case 12: {
           const int n = in.Byte();
-          for (int i = 0; i < n && ReadRecord(k, 65536) == 0; ++i) {}
+          for (int i = 0; i < n && ReadRecord(k, 65536) == 0; ++i) {
+          }
           break;
         }
-        case 13: SeekHT(h_, k, olmtsfil::testdata::MakeStamp(1990, 1, 1), 0); break;
+        case 13:
+          SeekHT(h_, k, olmtsfil::testdata::MakeStamp(1990, 1, 1), 0);
+          break;
         case 14: {
           int32_t channels = 0;
           double rate = 0;
@@ -151,7 +170,8 @@ class Session {
         }
         default: {
           const int n = in.Byte();
-          for (int i = 0; i < n && SkipRecHT(h_, k) == 0; ++i) {}
+          for (int i = 0; i < n && SkipRecHT(h_, k) == 0; ++i) {
+          }
           break;
         }
       }
@@ -160,10 +180,12 @@ class Session {
 
   void Drain() {
     for (int k = 1; k < kStreams; ++k) {
-      for (int i = 0; i < kDrainLimit && ReadScan(k) == 0; ++i) {}
+      for (int i = 0; i < kDrainLimit && ReadScan(k) == 0; ++i) {
+      }
       GapHT(h_, k);
     }
-    for (int i = 0; i < kDrainLimit && ReadDftScan(true) == 0; ++i) {}
+    for (int i = 0; i < kDrainLimit && ReadDftScan(true) == 0; ++i) {
+    }
     for (int32_t index : {0, 1, 7, 100, 1000, -5}) GetDftFreqHT(h_, index);
     // Back to the start of every set, and once more through its records.
     for (int k = 0; k < kStreams; ++k) {

@@ -17,7 +17,6 @@ struct SeedSet {
 std::vector<SeedSet> AllSeeds();
 
 // A multi-file input: the length header, the files (nullopt: absent), then `tail`.
-testdata::Bytes MultiFileInput(const std::vector<std::optional<testdata::Bytes>>& files,
-                               const testdata::Bytes& tail);
+testdata::Bytes MultiFileInput(const std::vector<std::optional<testdata::Bytes>>& files, const testdata::Bytes& tail);
 
 }  // namespace olmtsfil::fuzz

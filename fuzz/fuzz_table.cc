@@ -14,12 +14,16 @@ namespace {
 // it is caught.
 std::size_t ValueSize(int32_t type) {
   switch (type & 0xFF) {
-    case OLMTS_TYPE_INT32: return 4;
+    case OLMTS_TYPE_INT32:
+      return 4;
     case OLMTS_TYPE_DOUBLE:
-    case OLMTS_TYPE_TIMESTAMP: return 8;
+    case OLMTS_TYPE_TIMESTAMP:
+      return 8;
     case OLMTS_TYPE_TEXT16:
-    case OLMTS_TYPE_TEXT: return 16;
-    default: return 1;  // nothing may be written
+    case OLMTS_TYPE_TEXT:
+      return 16;
+    default:
+      return 1;  // nothing may be written
   }
 }
 
@@ -53,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     ReadEveryType(h, terminated);
   }
   // Names the library itself reads, whatever type the file gave them.
-  for (const char* name : {"CHEX", "chhz", "HW", "VER", "TALS", "SRPM", "FSCV", "", "LONGNAME9"}) ReadEveryType(h, name);
+  for (const char* name : {"CHEX", "chhz", "HW", "VER", "TALS", "SRPM", "FSCV", "", "LONGNAME9"})
+    ReadEveryType(h, name);
 
   int32_t channels = 0;
   GetNumChnHT(h, &channels);

@@ -57,9 +57,8 @@ TEST(AcqDelaySamplesTest, TaperedChains) {
   // Below 150 Hz both low-rate stages add up.
   const double fs = 100.0;
   const double low = fs * 25.0 / 150.0 - fs * 2.5 / 300.0;
-  EXPECT_NEAR(Delay(4, fs), fs * 38.7 / 24000.0 + 2.5 * fs * (1.0 / (2 * fs) - 1.0 / 24000.0) + 25.0 +
-                                Stage2400(fs) + low,
-              1e-12);
+  EXPECT_NEAR(Delay(4, fs),
+              fs * 38.7 / 24000.0 + 2.5 * fs * (1.0 / (2 * fs) - 1.0 / 24000.0) + 25.0 + Stage2400(fs) + low, 1e-12);
   EXPECT_NEAR(Delay(7, fs), fs * 38.7 / 24000.0 + 2.5 * (1.0 - fs / 24000.0) + Stage2400(fs) + low, 1e-12);
 }
 
@@ -175,7 +174,8 @@ TEST_F(AcqDelayHTTest, MinuteBasedBoard) {
   double d = -1.0;
   EXPECT_EQ(GetAcqDelayHT(handle, 2, &d), OLMTS_OK);  // 4 Hz
   const double fs = 4.0;
-  EXPECT_NEAR(d, fs * 38.7 / 24000.0 + 2.5 * (1.0 - fs / 24000.0) + Stage2400(fs) + fs * 25.0 / 150.0 - fs * 2.5 / 300.0,
+  EXPECT_NEAR(d,
+              fs * 38.7 / 24000.0 + 2.5 * (1.0 - fs / 24000.0) + Stage2400(fs) + fs * 25.0 / 150.0 - fs * 2.5 / 300.0,
               1e-12);
   EXPECT_EQ(GetAcqDelayHT(handle, 0, &d), OLMTS_BAD_STREAM);
 }

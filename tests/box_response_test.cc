@@ -380,8 +380,8 @@ TEST_F(BoxResponseTest, DelayPhaseMatchesTheAcquisitionDelay) {
 
 TEST_F(BoxResponseTest, NeverNaN) {
   OpenCalibration(CircuitCalibration(circuit, kChannels));
-  std::vector<double> frequencies = {0.0, -0.0, -5.0, 1e-300, 1e-6, 0.3, 50.0, 1199.9, 1200.0, 1200.1, 2400.0,
-                                     12000.0, 18000.0, 24000.0, 1e5, 1e9, 1e200, 1.7e308, -1e300};
+  std::vector<double> frequencies = {0.0,    -0.0,    -5.0,    1e-300,  1e-6, 0.3, 50.0,  1199.9,  1200.0, 1200.1,
+                                     2400.0, 12000.0, 18000.0, 24000.0, 1e5,  1e9, 1e200, 1.7e308, -1e300};
   for (int tals : {1, 2, 4, 5, 6, 7, 8, 11, 12, 13, 17}) {
     for (const char* hw : {"SIM5A", "OLM5"}) {
       OpenRecording(FlatDigital(hw).Set(Parameter::Int("TALS", tals)).Set(Parameter::Int("LPFR", 0x45)));

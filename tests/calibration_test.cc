@@ -107,14 +107,19 @@ TEST_F(CalibrationTest, SmallBoxAndSensorHaveNoModelBuffers) {
   EXPECT_EQ(cal->model.slot_frequency, nullptr);
   auto sensor = std::make_unique<olmtsfil::Calibration>();
   SensorSpec desc;
-  ASSERT_EQ(Reason(SensorCalibration(desc, [](int, int, double) { return Complex{1, 0}; }), 2, *sensor),
+  ASSERT_EQ(Reason(SensorCalibration(desc,
+                                     [](int, int, double) {
+                                       return Complex{1, 0};
+                                     }),
+                   2, *sensor),
             olmtsfil::Status::kOk);
   EXPECT_EQ(sensor->model.slot_value, nullptr);
 }
 
 TEST_F(CalibrationTest, KindMustMatchTheFile) {
   EXPECT_EQ(Open(SmallBox(), 2), nullptr);
-  CalibrationFile coil = Sequenced(3, [](int i) { return i == 0; }, 3);
+  CalibrationFile coil = Sequenced(
+      3, [](int i) { return i == 0; }, 3);
   EXPECT_EQ(Open(coil, 2), nullptr);
   CalHandle* h = Open(coil, 3);
   EXPECT_NE(h, nullptr);
@@ -203,7 +208,8 @@ TEST_F(CalibrationTest, CutLastRecordIsNotCounted) {
 }
 
 TEST_F(CalibrationTest, ReadsHeaderParameters) {
-  CalibrationFile coil = Sequenced(3, [](int i) { return i == 0; }, 2);
+  CalibrationFile coil = Sequenced(
+      3, [](int i) { return i == 0; }, 2);
   coil.header.hw = "coil-07e";
   coil.header.ver = "ABCDEFGHIJKL";  // fills all 12 bytes
   coil.header.hsn = "s123";
@@ -271,10 +277,10 @@ TEST_F(CalibrationTest, ChannelFlagsFromHardware) {
     std::array<int32_t, 6> flags;
   };
   const Case cases[] = {
-      {"olm-h", {1, 1, 3, 0, 0, 0}},  {"OLM-EH", {0, 0, 0, 0, 0, 0}}, {"OLM5", {0, 0, 1, 1, 3, 0}},
-      {"OLMH5", {1, 1, 3, 0, 0, 0}},  {"RJ25", {1, 0, 0, 0, 0, 0}},   {"pxr", {1, 0, 0, 0, 0, 0}},
-      {"X3", {0, 0, 3, 0, 0, 0}},     {"X5", {0, 0, 1, 1, 3, 0}},     {"X6", {0, 0, 0, 1, 1, 3}},
-      {"BE6", {0, 0, 0, 0, 0, 0}},    {"X35", {0, 0, 3, 0, 0, 0}},    {"", {0, 0, 0, 0, 0, 0}},
+      {"olm-h", {1, 1, 3, 0, 0, 0}}, {"OLM-EH", {0, 0, 0, 0, 0, 0}}, {"OLM5", {0, 0, 1, 1, 3, 0}},
+      {"OLMH5", {1, 1, 3, 0, 0, 0}}, {"RJ25", {1, 0, 0, 0, 0, 0}},   {"pxr", {1, 0, 0, 0, 0, 0}},
+      {"X3", {0, 0, 3, 0, 0, 0}},    {"X5", {0, 0, 1, 1, 3, 0}},     {"X6", {0, 0, 0, 1, 1, 3}},
+      {"BE6", {0, 0, 0, 0, 0, 0}},   {"X35", {0, 0, 3, 0, 0, 0}},    {"", {0, 0, 0, 0, 0, 0}},
   };
   for (const Case& c : cases) {
     BoxSpec desc;

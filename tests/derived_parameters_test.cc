@@ -50,7 +50,7 @@ TEST_F(DerivedParametersTest, MinuteBasedBoardsUseRateCodes) {
   EXPECT_EQ(rate, 4.0);
   rate = -1;
   EXPECT_EQ(GetSampleRateHzHT(handle, 3, &rate), OLMTS_BAD_RATE_CODE);
-  EXPECT_EQ(rate, 0.0);  // cleared on every failure
+  EXPECT_EQ(rate, 0.0);                                              // cleared on every failure
   EXPECT_EQ(GetSampleRateHzHT(handle, 0, &rate), OLMTS_BAD_STREAM);  // although "SRL0" exists
   EXPECT_EQ(GetSampleRateHzHT(handle, 4, &rate), OLMTS_BAD_STREAM);
 

@@ -92,17 +92,17 @@ TEST(NextSetFileNameTest, SequenceLetterThenNextDay) {
 
 TEST(NextSetFileNameTest, NamesWithoutASuccessorOrWithoutADate) {
   using V = std::vector<std::string>;
-  EXPECT_EQ(Next("/d/xc31z.TS1"), V{});   // z has no successor
-  EXPECT_EQ(Next("/d/xc315.TS1"), V{});   // ends in a digit
-  EXPECT_EQ(Next("/d/a.TS1"), V{});       // stem too short
+  EXPECT_EQ(Next("/d/xc31z.TS1"), V{});  // z has no successor
+  EXPECT_EQ(Next("/d/xc315.TS1"), V{});  // ends in a digit
+  EXPECT_EQ(Next("/d/a.TS1"), V{});      // stem too short
   EXPECT_EQ(Next("/d/ab.TS1"), (V{"/d/ac.TS1"}));
-  EXPECT_EQ(Next("/d/xab.TS1"), (V{"/d/xac.TS1"}));  // fewer than 4 characters: no date
+  EXPECT_EQ(Next("/d/xab.TS1"), (V{"/d/xac.TS1"}));      // fewer than 4 characters: no date
   EXPECT_EQ(Next("/d/xd05a.TS1"), (V{"/d/xd05b.TS1"}));  // month 13
   EXPECT_EQ(Next("/d/x005a.TS1"), (V{"/d/x005b.TS1"}));  // month 0
   EXPECT_EQ(Next("/d/x132a.TS1"), (V{"/d/x132b.TS1"}));  // day 32
   EXPECT_EQ(Next("/d/x100a.TS1"), (V{"/d/x100b.TS1"}));  // day 0
   EXPECT_EQ(Next("/d/xgxxa.TS1"), (V{"/d/xgxxb.TS1"}));  // no number at all
-  EXPECT_EQ(Next("/d.x/rc05"), V{});  // the dot of a folder is no extension
+  EXPECT_EQ(Next("/d.x/rc05"), V{});                     // the dot of a folder is no extension
 }
 
 TEST(NextSetFileNameTest, KeepsTheLetterCaseOfTheCurrentStemAsAVariant) {

@@ -179,24 +179,13 @@ struct CombCase {
 
 TEST(CombResponseTest, ChoosesTheRecordersSections) {
   const CombCase cases[] = {
-      {1, 7, 50, 5, {"N50a"}},
-      {1, 0, 50, 1, {"N50b"}},
-      {1, 0, 60, 5, {"N60a"}},
-      {1, 1, 60, 0, {"N60b"}},
-      {2, 1, 50, 5, {"M50a"}},
-      {2, 1, 50, 3, {"M50b", "M50c"}},
-      {2, 1, 60, 5, {"M60a"}},
-      {2, 1, 60, 4, {"M60b", "M60c"}},
-      {2, 0, 50, 2, {"D1"}},
+      {1, 7, 50, 5, {"N50a"}},         {1, 0, 50, 1, {"N50b"}},         {1, 0, 60, 5, {"N60a"}},
+      {1, 1, 60, 0, {"N60b"}},         {2, 1, 50, 5, {"M50a"}},         {2, 1, 50, 3, {"M50b", "M50c"}},
+      {2, 1, 60, 5, {"M60a"}},         {2, 1, 60, 4, {"M60b", "M60c"}}, {2, 0, 50, 2, {"D1"}},
       {3, 9, 55, 2, {"D1"}},  // DC blocking whatever the mains
-      {4, 0, 60, 2, {"D2", "D2"}},
-      {2, 0, 50, 5, {"P50a"}},
-      {2, 0, 50, 4, {"P50a", "P50b"}},
-      {3, 0, 50, 4, {"P50a"}},
-      {3, 0, 60, 1, {"P60a", "P60b"}},
-      {4, 0, 50, 5, {"P50a", "P50a"}},
-      {4, 0, 60, 4, {"P60a", "P60a"}},
-      {4, 0, 50, 0, {"P50a", "P50b"}},
+      {4, 0, 60, 2, {"D2", "D2"}},     {2, 0, 50, 5, {"P50a"}},         {2, 0, 50, 4, {"P50a", "P50b"}},
+      {3, 0, 50, 4, {"P50a"}},         {3, 0, 60, 1, {"P60a", "P60b"}}, {4, 0, 50, 5, {"P50a", "P50a"}},
+      {4, 0, 60, 4, {"P60a", "P60a"}}, {4, 0, 50, 0, {"P50a", "P50b"}},
   };
   for (const CombCase& c : cases) {
     for (double f : {0.0, 17.0, 50.0, 333.3, 2000.0}) {
@@ -216,7 +205,7 @@ TEST(CombResponseTest, NoCombAndUnsupportedSettings) {
   EXPECT_EQ(out.im, 0.0);
 
   const CombCase refused[] = {
-      {1, 0, 55, 5, {}}, {2, 1, 0, 1, {}},  {3, 0, 55, 1, {}},  {4, 0, 61, 5, {}},
+      {1, 0, 55, 5, {}}, {2, 1, 0, 1, {}},   {3, 0, 55, 1, {}}, {4, 0, 61, 5, {}},
       {2, 2, 50, 1, {}}, {2, -1, 50, 2, {}}, {5, 0, 50, 1, {}}, {-1, 0, 50, 1, {}},
   };
   for (const CombCase& c : refused) {
@@ -235,8 +224,8 @@ constexpr int16_t kStreams[] = {0, 1, 2, 3, 4, 5};
 constexpr int16_t kDistinctStreams[] = {0, 1, 3, 5};
 
 std::vector<double> TestRates() {
-  return {1,    2,    3,    4,    8,     12,    15,    24,    32,    50,    60,    75,    100,   128,   149,
-          150,  151,  256,  300,  512,   1000,  1024,  1199,  1200,  2048,  2399,  2400,  2401,  3000,  4096,
+  return {1,    2,    3,    4,     8,     12,    15,    24,    32,    50,    60,    75,    100,   128,   149,
+          150,  151,  256,  300,   512,   1000,  1024,  1199,  1200,  2048,  2399,  2400,  2401,  3000,  4096,
           4800, 6000, 8192, 11999, 12000, 12001, 15000, 16384, 20000, 23999, 24000, 24001, 30000, 48000, 96000};
 }
 
@@ -268,8 +257,7 @@ TEST(DecimMagnitudeTest, LimitsAtZeroAndFarAboveTheRate) {
       }
     }
   }
-  for (int32_t type : {9, 16, 0, 18, -3})
-    EXPECT_EQ(DecimMagnitude(0.0, 2400.0, 1, type), 0.0) << type;
+  for (int32_t type : {9, 16, 0, 18, -3}) EXPECT_EQ(DecimMagnitude(0.0, 2400.0, 1, type), 0.0) << type;
 }
 
 double Sinc(double f, int n, double c) { return std::pow(std::sin(kPi * f / c) / (kPi * f / c), n); }
@@ -348,8 +336,8 @@ TEST(DecimMagnitudeTest, DeadStagesGiveZeroInsteadOfNaN) {
   };
   // FIR gain 0 over a sinc ratio 0 (2400 Hz and 150 Hz stages), and a zero
   // taper or FIR gain times an infinite sinc ratio (24 kHz stage, cosine chains).
-  const Case cases[] = {{2, 24000, 1, 1500},  {8, 24000, 0, 1300},  {5, 1000, 1, 1300},   {7, 600, 2, 1200.5},
-                        {4, 100, 1, 80},      {5, 20000, 1, 15000}, {6, 13000, 4, 12500}, {11, 20000, 1, 15000},
+  const Case cases[] = {{2, 24000, 1, 1500},   {8, 24000, 0, 1300},  {5, 1000, 1, 1300},   {7, 600, 2, 1200.5},
+                        {4, 100, 1, 80},       {5, 20000, 1, 15000}, {6, 13000, 4, 12500}, {11, 20000, 1, 15000},
                         {13, 48000, 1, 15000}, {14, 96000, 5, 30000}};
   for (const Case& c : cases) {
     EXPECT_TRUE(std::isnan(PlainMagnitude(c.f, c.fs, c.stream, c.type))) << c.type << " " << c.fs << " " << c.f;
@@ -369,7 +357,8 @@ TEST(DecimMagnitudeTest, SameBitsAsThePlainProductsWhereTheyAreFinite) {
             ++replaced;
             ASSERT_EQ(m, 0.0) << type << " " << fs << " " << k << " " << f;
           } else {
-            ASSERT_TRUE(SameBits(m, plain)) << type << " " << fs << " " << k << " " << f << ": " << m << " vs " << plain;
+            ASSERT_TRUE(SameBits(m, plain))
+                << type << " " << fs << " " << k << " " << f << ": " << m << " vs " << plain;
             ASSERT_TRUE(std::isfinite(m)) << type << " " << fs << " " << k << " " << f;
           }
         }

@@ -32,9 +32,10 @@ TagSpec SmallTag() {
 }
 
 // Every status a reading call may give on a bad file; anything else is a fault.
-const std::set<int32_t> kReadingStatuses = {OLMTS_OK,        OLMTS_BAD_SEEK_MODE, OLMTS_GAP,         OLMTS_SEEK_LATER,
-                                            OLMTS_END_OF_DATA, OLMTS_READ_ERROR,  OLMTS_NULL_HANDLE, OLMTS_BAD_STREAM,
-                                            OLMTS_TAG_MISMATCH, OLMTS_NO_MEMORY,  OLMTS_CANNOT_REOPEN, OLMTS_BAD_WINDOW,
+const std::set<int32_t> kReadingStatuses = {OLMTS_OK,           OLMTS_BAD_SEEK_MODE, OLMTS_GAP,
+                                            OLMTS_SEEK_LATER,   OLMTS_END_OF_DATA,   OLMTS_READ_ERROR,
+                                            OLMTS_NULL_HANDLE,  OLMTS_BAD_STREAM,    OLMTS_TAG_MISMATCH,
+                                            OLMTS_NO_MEMORY,    OLMTS_CANNOT_REOPEN, OLMTS_BAD_WINDOW,
                                             OLMTS_NO_SUCH_NAME, OLMTS_TYPE_MISMATCH};
 
 // Buffers of exactly the size a call promises to fill: under the sanitizers a
@@ -46,8 +47,8 @@ std::unique_ptr<T[]> Exact(std::size_t count) {
 
 // How a stream ended after reading everything it would give.
 struct Drained {
-  int scans = 0;          // scans delivered
-  int32_t status = 0;     // the status that ended the reading
+  int scans = 0;       // scans delivered
+  int32_t status = 0;  // the status that ended the reading
 };
 
 // Reads every scan of stream k with buffers sized from its first tag, as a caller
@@ -99,7 +100,8 @@ void ProbeStream(TsHandle* h, int k) {
   for (const char* name : {"UTC", "SCNT", "NCHN", "LTAG", "LSMP", "SBREC", "CLST", "WINDX"}) {
     for (int32_t which : {0, 1}) {
       auto out = Exact<uint8_t>(std::string(name) == "UTC" ? 8 : 4);
-      statuses.push_back(ReadTagHT(h, k, which, name, std::string(name) == "UTC" ? OLMTS_TYPE_TIMESTAMP : 0, out.get()));
+      statuses.push_back(
+          ReadTagHT(h, k, which, name, std::string(name) == "UTC" ? OLMTS_TYPE_TIMESTAMP : 0, out.get()));
     }
   }
   for (int32_t status : statuses) EXPECT_TRUE(kReadingStatuses.count(status)) << "status " << status;
@@ -330,7 +332,8 @@ TEST_F(HostileInputTest, ChangedHeaderChannelCountOfACalibrationGivesAStatus) {
   TsHandle* h = Open();
   const Bytes full = BoxCalibration(SmallBox()).Encode();
   for (int16_t nchn : {0, 1, 2, 4, 5, 6, 11, 12, 13, 255, 256, 0x7FFF, -1, -12, -0x8000}) {
-    Bytes bytes = WithByte(WithByte(full, 10, static_cast<uint8_t>(nchn & 0xFF)), 11, static_cast<uint8_t>((nchn >> 8) & 0xFF));
+    Bytes bytes =
+        WithByte(WithByte(full, 10, static_cast<uint8_t>(nchn & 0xFF)), 11, static_cast<uint8_t>((nchn >> 8) & 0xFF));
     WriteFile(files.base() + ".CLB", bytes);
     const bool opened = OpenAndEvaluate(1, files.base(), h);
     // Outside 1 ... 12 no channel array could hold the records: refused.
@@ -357,8 +360,13 @@ TEST_F(HostileInputTest, HostileRecordSequencesOfACalibrationGiveAStatus) {
   // One table of 101 records, 31 tables, tables of one record, negative and
   // extreme sequence numbers.
   EXPECT_FALSE(OpenAndEvaluate(1, (base.Write(files.base()), files.base()), h));
-  EXPECT_FALSE(OpenAndEvaluate(1, (with_sequences(base, [](int) { return int16_t{0}; }).Write(files.base()), files.base()), h));
-  EXPECT_TRUE(OpenAndEvaluate(1, (with_sequences(base, [](int i) { return static_cast<int16_t>(i % 4 == 0 ? 1 : 2); }).Write(files.base()), files.base()), h));
+  EXPECT_FALSE(
+      OpenAndEvaluate(1, (with_sequences(base, [](int) { return int16_t{0}; }).Write(files.base()), files.base()), h));
+  EXPECT_TRUE(OpenAndEvaluate(
+      1,
+      (with_sequences(base, [](int i) { return static_cast<int16_t>(i % 4 == 0 ? 1 : 2); }).Write(files.base()),
+       files.base()),
+      h));
   for (int16_t extreme : {int16_t{-32768}, int16_t{32767}, int16_t{-1}}) {
     CalibrationFile small = BoxCalibration(SmallBox());
     for (CalRecord& r : small.records) r.sequence = extreme;
@@ -374,7 +382,7 @@ TEST_F(HostileInputTest, HostileRecordSequencesOfACalibrationGiveAStatus) {
   // Frequencies that are not finite or go backwards.
   CalibrationFile odd = BoxCalibration(SmallBox());
   for (std::size_t i = 0; i < odd.records.size(); ++i)
-    odd.records[i].frequency = i % 3 == 0 ? std::numeric_limits<float>::quiet_NaN()
+    odd.records[i].frequency = i % 3 == 0   ? std::numeric_limits<float>::quiet_NaN()
                                : i % 3 == 1 ? -std::numeric_limits<float>::infinity()
                                             : 1e30f / static_cast<float>(i);
   odd.Write(files.base());
@@ -432,10 +440,10 @@ TEST_F(DatedSetTest, DamagedMiddleFileGivesItsStatusAfterTheWholeRecords) {
     int32_t status;
   };
   const Case cases[] = {
-      {Truncated(middle, 10), 8, OLMTS_END_OF_DATA},                     // a tag cut short
+      {Truncated(middle, 10), 8, OLMTS_END_OF_DATA},                      // a tag cut short
       {Truncated(middle, middle.size() / 2 + 40), 12, OLMTS_READ_ERROR},  // a data block cut short
-      {EncodeStream(other, 2), 8, OLMTS_TAG_MISMATCH},                   // another channel count
-      {Bytes(200, 0xFF), 8, OLMTS_TAG_MISMATCH},                         // not a stream at all
+      {EncodeStream(other, 2), 8, OLMTS_TAG_MISMATCH},                    // another channel count
+      {Bytes(200, 0xFF), 8, OLMTS_TAG_MISMATCH},                          // not a stream at all
   };
   for (const Case& c : cases) {
     WriteSet(c.bytes);
@@ -471,11 +479,13 @@ TEST_F(HostileInputTest, FileCutShortAfterTheOpenGivesAStatus) {
 }
 
 TEST_F(DatedSetTest, FirstFileRemovedAfterTheOpenCannotBeReopened) {
-  WriteSet(EncodeStream([] {
-    TagSpec t = SmallTag();
-    t.utc = AddSeconds(t.utc, 2);
-    return t;
-  }(), 2));
+  WriteSet(EncodeStream(
+      [] {
+        TagSpec t = SmallTag();
+        t.utc = AddSeconds(t.utc, 2);
+        return t;
+      }(),
+      2));
   TsHandle* h = Open();
   SetConcatHT(h, 1);
   EXPECT_EQ(DrainScans(h, 1).scans, 24);

@@ -228,7 +228,7 @@ TEST_F(RecordingOpenTest, MissingEmptyAndShortStreams) {
   TagSpec t = RateTag(250, 1);
   files.Write(".TS3", Truncated(EncodeStream(t, 1), 20));  // cut inside the tag's remainder
   files.Write(".TS4", Truncated(EncodeStream(t, 1), 40));  // cut inside the data block: the tag is whole
-  std::filesystem::create_directory(files.Path(".TS5"));  // opens on some systems, reads nothing
+  std::filesystem::create_directory(files.Path(".TS5"));   // opens on some systems, reads nothing
   ASSERT_NE(Open(), nullptr);
   for (int k : {0, 1, 2, 3, 5}) EXPECT_EQ(SkipRecHT(handle, k), OLMTS_BAD_STREAM) << "stream " << k;
   std::vector<uint8_t> buffer(t.DataBlockSize());

@@ -63,9 +63,9 @@ class SampleRecordingTest : public ::testing::Test {
       for (int i = 0; i < count; ++i)
         sum += scans[static_cast<std::size_t>(i)][static_cast<std::size_t>(tone.component)] *
                std::polar(1.0, -2 * kPi * std::fmod(tone.frequency_hz * i / rate, 1.0));
-      const std::complex<double> field =
-          sum * (2.0 / count) / SampleChainResponse(*sample_, stream, tone.component, tone.frequency_hz) *
-          std::polar(1.0, -2 * kPi * std::fmod(tone.frequency_hz * offset_s, 1.0));
+      const std::complex<double> field = sum * (2.0 / count) /
+                                         SampleChainResponse(*sample_, stream, tone.component, tone.frequency_hz) *
+                                         std::polar(1.0, -2 * kPi * std::fmod(tone.frequency_hz * offset_s, 1.0));
       EXPECT_NEAR(std::abs(field) / tone.amplitude, 1.0, 0.01) << stream << ' ' << tone.frequency_hz;
       double phase_error = std::arg(field) * 180 / kPi - tone.phase_deg;
       phase_error = std::remainder(phase_error, 360.0);

@@ -7,8 +7,7 @@
 
 #include "scan_block_calls.h"
 
-int64_t scan_block_compare(const char* base, int32_t stream, int32_t concat, int64_t block_scans,
-                           int32_t* end_status) {
+int64_t scan_block_compare(const char* base, int32_t stream, int32_t concat, int64_t block_scans, int32_t* end_status) {
   /* Two handles on one recording: one read block by block, the other scan by
    * scan; returns the index of the first scan that differs, or the scan count
    * when every scan agrees (-1 when the recording does not open). */

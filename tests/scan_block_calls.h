@@ -10,8 +10,7 @@
 extern "C" {
 #endif
 
-int64_t scan_block_compare(const char* base, int32_t stream, int32_t concat, int64_t block_scans,
-                           int32_t* end_status);
+int64_t scan_block_compare(const char* base, int32_t stream, int32_t concat, int64_t block_scans, int32_t* end_status);
 int32_t scan_block_segments(TsHandle* handle, int32_t stream, int64_t capacity, int64_t* counts, int32_t* statuses,
                             int32_t max_blocks);
 

@@ -59,9 +59,9 @@ TEST_F(SpectralTest, ExampleLayoutPositions) {
   const struct {
     int window, level, index;
   } expected[] = {
-      {1, 0, 0}, {1, 0, 1}, {1, 0, 2}, {1, 0, 3}, {2, 1, 4}, {2, 1, 5}, {4, 2, 6}, {4, 2, 7}, {8, 3, 8}, {8, 3, 9},
-      {9, 0, 0}, {9, 0, 1}, {9, 0, 2}, {9, 0, 3}, {10, 1, 4}, {10, 1, 5}, {12, 2, 6}, {12, 2, 7}, {16, 4, 10},
-      {16, 4, 11},
+      {1, 0, 0},  {1, 0, 1},  {1, 0, 2},  {1, 0, 3},  {2, 1, 4},   {2, 1, 5},   {4, 2, 6},
+      {4, 2, 7},  {8, 3, 8},  {8, 3, 9},  {9, 0, 0},  {9, 0, 1},   {9, 0, 2},   {9, 0, 3},
+      {10, 1, 4}, {10, 1, 5}, {12, 2, 6}, {12, 2, 7}, {16, 4, 10}, {16, 4, 11},
   };
   for (const auto& e : expected) {
     Read r = ReadOne(handle, 1);
@@ -242,8 +242,8 @@ TEST_F(SpectralTest, FrequenciesInHertz) {
     uint8_t runt;
     double unit;
   };
-  const Unit units[] = {{0x00, 1.0}, {0x01, 1.0 / 60.0}, {0x02, 1.0 / 3600.0}, {0xFF, 10.0}, {0xFE, 100.0},
-                        {0x03, 0.0}, {0x80, 0.0}};
+  const Unit units[] = {{0x00, 1.0},   {0x01, 1.0 / 60.0}, {0x02, 1.0 / 3600.0}, {0xFF, 10.0},
+                        {0xFE, 100.0}, {0x03, 0.0},        {0x80, 0.0}};
   for (const Unit& u : units) {
     TagSpec t = SpectralTag(0, 2, 4, 2, 1, 1);
     t.runt = static_cast<int8_t>(u.runt);
@@ -254,8 +254,8 @@ TEST_F(SpectralTest, FrequenciesInHertz) {
     const struct {
       int index;
       double at_unit_one;
-    } expected[] = {{0, 88.0}, {3, 40.0}, {4, 28.0}, {5, 20.0}, {6, 14.0}, {7, 10.0}, {8, 7.0}, {9, 5.0},
-                    {10, 3.5}, {11, 2.5}};
+    } expected[] = {{0, 88.0}, {3, 40.0}, {4, 28.0}, {5, 20.0}, {6, 14.0},
+                    {7, 10.0}, {8, 7.0},  {9, 5.0},  {10, 3.5}, {11, 2.5}};
     for (const auto& e : expected) {
       EXPECT_NEAR(GetDftFreqHT(handle, e.index), e.at_unit_one * u.unit, 1e-15 * e.at_unit_one * 100)
           << int{u.runt} << " index " << e.index;

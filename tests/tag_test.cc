@@ -47,10 +47,10 @@ TEST_F(TagTest, EveryNamedFieldOfTheNextTag) {
     const char* name;
     int64_t value;
   } fields[] = {
-      {"SNUM", 0xBEEF}, {"SCNT", 1000},  {"NCHN", 255},          {"LTAG", 60},     {"STAT", 0x81},
-      {"SATC", 0x82},   {"LSMP", 0},     {"RATE", 0xFEDC},       {"RUNT", 255},    {"CLST", 0x91},
-      {"TERR", 0xDEADBEEF}, {"SBREC", 2}, {"WINDX", 0xFFFFFFFE}, {"WISCN", 0xABCD}, {"LEVTP", 0xA1},
-      {"LEVAL", 0xA2},  {"NFRQT", 0xA3}, {"NFRQD", 0xA4},        {"NFREQ", 0xA5},
+      {"SNUM", 0xBEEF},     {"SCNT", 1000},  {"NCHN", 255},         {"LTAG", 60},      {"STAT", 0x81},
+      {"SATC", 0x82},       {"LSMP", 0},     {"RATE", 0xFEDC},      {"RUNT", 255},     {"CLST", 0x91},
+      {"TERR", 0xDEADBEEF}, {"SBREC", 2},    {"WINDX", 0xFFFFFFFE}, {"WISCN", 0xABCD}, {"LEVTP", 0xA1},
+      {"LEVAL", 0xA2},      {"NFRQT", 0xA3}, {"NFRQD", 0xA4},       {"NFREQ", 0xA5},
   };
   for (const auto& f : fields) EXPECT_EQ(TagInt(handle, 1, 1, f.name), f.value) << f.name;
   TimeStamp utc{};
@@ -76,8 +76,7 @@ TEST_F(TagTest, LookupAndTypeRules) {
   EXPECT_EQ(ReadTagHT(handle, 1, 1, "UTC", OLMTS_TYPE_INT32, &v), OLMTS_TYPE_MISMATCH);
   for (int32_t type : {1, 2, 3, 4, 5, 6, 255})
     EXPECT_EQ(ReadTagHT(handle, 1, 1, "SCNT", type, &v), OLMTS_TYPE_MISMATCH) << type;
-  for (int32_t type : {1, 2, 3, 4, 6})
-    EXPECT_EQ(ReadTagHT(handle, 1, 1, "UTC", type, &v), OLMTS_TYPE_MISMATCH) << type;
+  for (int32_t type : {1, 2, 3, 4, 6}) EXPECT_EQ(ReadTagHT(handle, 1, 1, "UTC", type, &v), OLMTS_TYPE_MISMATCH) << type;
   EXPECT_EQ(v, -7);
 }
 

@@ -42,9 +42,9 @@ constexpr Descriptor kCphc{"CPHC", ValueType::kDouble, 92, 8};
 
 // A box calibration carries no sensor fields: "HSN", "HNOM" and "CPHC" of its
 // header are not readable.
-constexpr Descriptor kBoxDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,   kVer,
+constexpr Descriptor kBoxDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,  kVer,
                                           kTcmb, kTals, kLfrq, kK8sr, kLpfr, kHatt};
-constexpr Descriptor kSensorDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,  kVer,  kTcmb,
+constexpr Descriptor kSensorDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,   kVer,  kTcmb,
                                              kTals, kLfrq, kK8sr, kLpfr, kHsn,  kHatt, kHnom, kCphc};
 
 constexpr int kHwOffset = 20;
@@ -113,11 +113,9 @@ Status Calibration::Open(int32_t kind, const char* base_name) {
   if (channels < 1 || channels > kMaxChannels) return Status::kCalHeaderShort;
 
   const std::size_t record_size = 8 + 24 * static_cast<std::size_t>(channels);
-  const int whole_records =
-      static_cast<int>(std::min<std::size_t>((size - kHeaderSize) / record_size, kRecordSlots));
+  const int whole_records = static_cast<int>(std::min<std::size_t>((size - kHeaderSize) / record_size, kRecordSlots));
   for (int i = 0; i < whole_records; ++i) {
-    std::memcpy(records[static_cast<std::size_t>(i)].data(), bytes.get() + kHeaderSize + i * record_size,
-                record_size);
+    std::memcpy(records[static_cast<std::size_t>(i)].data(), bytes.get() + kHeaderSize + i * record_size, record_size);
   }
   bytes.reset();
 
@@ -168,7 +166,8 @@ Status Calibration::Open(int32_t kind, const char* base_name) {
 
   if (kind_byte == 1 && table_count > 3) {
     model.slot_frequency.reset(new (std::nothrow) double[FrontEndModel::kPointCapacity]);
-    model.slot_value.reset(new (std::nothrow) Complex[FrontEndModel::kPointCapacity * static_cast<std::size_t>(channels)]);
+    model.slot_value.reset(new (std::nothrow)
+                               Complex[FrontEndModel::kPointCapacity * static_cast<std::size_t>(channels)]);
     if (model.slot_frequency == nullptr || model.slot_value == nullptr) {
       model.slot_frequency.reset();
       model.slot_value.reset();

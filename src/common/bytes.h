@@ -12,8 +12,8 @@ namespace olmtsfil {
 inline uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline int16_t LoadI16(const uint8_t* p) { return static_cast<int16_t>(LoadU16(p)); }
 inline uint32_t LoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
 }
 inline int32_t LoadI32(const uint8_t* p) { return static_cast<int32_t>(LoadU32(p)); }
 inline uint64_t LoadU64(const uint8_t* p) {
@@ -48,8 +48,8 @@ inline void StoreU16(uint8_t* p, uint16_t v) {
 // as signed and scaled by 2^-31. Only the three bytes are touched, so a sample at
 // the very end of a buffer is safe.
 inline double SampleFraction(const uint8_t* p) {
-  uint32_t word = (static_cast<uint32_t>(p[0]) << 8) | (static_cast<uint32_t>(p[1]) << 16) |
-                  (static_cast<uint32_t>(p[2]) << 24);
+  uint32_t word =
+      (static_cast<uint32_t>(p[0]) << 8) | (static_cast<uint32_t>(p[1]) << 16) | (static_cast<uint32_t>(p[2]) << 24);
   return static_cast<double>(static_cast<int32_t>(word)) * 4.656612873077393e-10;
 }
 

@@ -39,9 +39,15 @@ SplitPath Split(std::string_view path) {
 
 int DaysInMonth(int month) {
   switch (month) {
-    case 4: case 6: case 9: case 11: return 30;
-    case 2: return 29;  // the rollover rule: a day of 29 or more ends February
-    default: return 31;
+    case 4:
+    case 6:
+    case 9:
+    case 11:
+      return 30;
+    case 2:
+      return 29;  // the rollover rule: a day of 29 or more ends February
+    default:
+      return 31;
   }
 }
 
@@ -60,7 +66,8 @@ std::vector<std::string> NextSetFileName(std::string_view current_path) {
   bool upper = original.back() >= 'A' && original.back() <= 'Z';
   auto add = [&](const std::string& new_stem, std::size_t suffix_length) {
     candidates.push_back(std::string(parts.directory) + new_stem + std::string(parts.extension));
-    std::string cased = original.substr(0, original.size() - suffix_length) + new_stem.substr(new_stem.size() - suffix_length);
+    std::string cased =
+        original.substr(0, original.size() - suffix_length) + new_stem.substr(new_stem.size() - suffix_length);
     if (upper)
       for (std::size_t i = cased.size() - suffix_length; i < cased.size(); ++i) cased[i] = AsciiUpper(cased[i]);
     if (cased != new_stem) candidates.push_back(std::string(parts.directory) + cased + std::string(parts.extension));

@@ -32,7 +32,8 @@ int LowestSetBit(uint32_t value) {
 
 }  // namespace
 
-Status Recording::LocateDftValue(int32_t windx, int32_t pos, int32_t* window, int32_t* level, int32_t* freq_index) const {
+Status Recording::LocateDftValue(int32_t windx, int32_t pos, int32_t* window, int32_t* level,
+                                 int32_t* freq_index) const {
   const StreamState& s = stream(0);
   if (s.open_status != Status::kOk) return Status::kBadStream;
   const int32_t levtp = s.first_tag.Levtp(), leval = s.first_tag.Leval();
@@ -133,12 +134,24 @@ double Recording::DftFrequency(int32_t freq_index) const {
   if (t.Wiscn() != 0) {
     double unit;
     switch (t.bytes[20]) {
-      case 0x00: unit = 1.0; break;
-      case 0x01: unit = 0.01666666666666667; break;
-      case 0x02: unit = 0.0002777777777777778; break;
-      case 0xFF: unit = 10.0; break;
-      case 0xFE: unit = 100.0; break;
-      default: unit = 0.0; break;
+      case 0x00:
+        unit = 1.0;
+        break;
+      case 0x01:
+        unit = 0.01666666666666667;
+        break;
+      case 0x02:
+        unit = 0.0002777777777777778;
+        break;
+      case 0xFF:
+        unit = 10.0;
+        break;
+      case 0xFE:
+        unit = 100.0;
+        break;
+      default:
+        unit = 0.0;
+        break;
     }
     scale = (unit * 0.5 * t.Rate()) / (static_cast<double>(int64_t{1} << level) * t.Wiscn());
   }

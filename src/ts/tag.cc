@@ -12,7 +12,7 @@ bool TagsAgree(const Tag& first, const Tag& tag) {
   };
   // SNUM, SCNT, NCHN, LTAG; kind, LSMP; bytes 26, 27, SBREC; bytes 30-31.
   if (!same(8, 6) || !same(16, 2) || !same(26, 3) || !same(30, 2)) return false;
-  if (tag.Kind() == 0) return same(18, 3);  // RATE, RUNT
+  if (tag.Kind() == 0) return same(18, 3);                                 // RATE, RUNT
   if (tag.Kind() == 15) return same(18, 3) && same(38, 2) && same(41, 1);  // + LEVTP, LEVAL, NFRQD
   return true;
 }

@@ -10,9 +10,7 @@ constexpr uint32_t kDaysBeforeMonth[2][12] = {
 
 }  // namespace
 
-TimeStamp StampFromBytes(const uint8_t* b) {
-  return TimeStamp{b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7]};
-}
+TimeStamp StampFromBytes(const uint8_t* b) { return TimeStamp{b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7]}; }
 
 uint32_t StampSeconds(const TimeStamp& s) {
   uint32_t years;

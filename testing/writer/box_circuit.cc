@@ -36,19 +36,29 @@ Complex BoxCircuit::Table(int table, int channel, double f) const {
   auto g = [&](int code) { return ToStd(Gain(code, channel, f)); };
   const double c4 = switched[0], c5 = switched[1], c6 = switched[2], c7 = switched[3];
   switch (table) {
-    case 3: return FromStd(g(2) * m);
-    case 4: return FromStd(g(-1) * m);
-    case 5: return FromStd(g(0) * m);
-    case 6: return FromStd(g(1) * m);
-    case 7: return FromStd(ToStd(SecondGainLow(f)) * g(1) * m);
-    case 8: return FromStd(ToStd(SecondGainHigh(f)) * g(2) * m);
+    case 3:
+      return FromStd(g(2) * m);
+    case 4:
+      return FromStd(g(-1) * m);
+    case 5:
+      return FromStd(g(0) * m);
+    case 6:
+      return FromStd(g(1) * m);
+    case 7:
+      return FromStd(ToStd(SecondGainLow(f)) * g(1) * m);
+    case 8:
+      return FromStd(ToStd(SecondGainHigh(f)) * g(2) * m);
     case 9:
     case 10:
     case 11:
-    case 12: return FromStd(g(2) * ToStd(OutputNetwork(f, c3 + switched[static_cast<std::size_t>(table - 9)])));
-    case 13: return FromStd(g(2) * ToStd(OutputNetwork(f, (c3 + c4 + c5) * (1.0 - bootstrap_low))));
-    case 14: return FromStd(g(2) * ToStd(OutputNetwork(f, (c3 + c4 + c5 + c6 + c7) * (1.0 - bootstrap_all))));
-    default: return {1.0, 0.0};  // tables the model does not read
+    case 12:
+      return FromStd(g(2) * ToStd(OutputNetwork(f, c3 + switched[static_cast<std::size_t>(table - 9)])));
+    case 13:
+      return FromStd(g(2) * ToStd(OutputNetwork(f, (c3 + c4 + c5) * (1.0 - bootstrap_low))));
+    case 14:
+      return FromStd(g(2) * ToStd(OutputNetwork(f, (c3 + c4 + c5 + c6 + c7) * (1.0 - bootstrap_all))));
+    default:
+      return {1.0, 0.0};  // tables the model does not read
   }
 }
 

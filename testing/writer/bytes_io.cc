@@ -59,8 +59,8 @@ Bytes Truncated(Bytes bytes, std::size_t size) {
 ScratchDirectory::ScratchDirectory(const std::string& label) {
   static std::atomic<unsigned> counter{0};
   auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                              (label + "-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / (label + "-" + std::to_string(stamp) + "-" + std::to_string(counter++));
   std::filesystem::create_directories(dir);
   path_ = dir.generic_string();
 }

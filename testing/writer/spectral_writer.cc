@@ -67,13 +67,16 @@ DftPosition PositionInCycle(const TagSpec& t, int32_t windx, int scan) {
 }
 
 int32_t CoefficientReal(const DftPosition& p, int channel) {
-  return static_cast<int32_t>((static_cast<int64_t>(p.window) * 131 + p.level * 8191 + p.freq_index * 977 +
-                               channel * 100003) % 4000000) - 1000000;
+  return static_cast<int32_t>(
+             (static_cast<int64_t>(p.window) * 131 + p.level * 8191 + p.freq_index * 977 + channel * 100003) %
+             4000000) -
+         1000000;
 }
 
 int32_t CoefficientImag(const DftPosition& p, int channel) {
-  return -static_cast<int32_t>((static_cast<int64_t>(p.window) * 37 + p.level * 4099 + p.freq_index * 613 +
-                                channel * 70001) % 3000000) + 1500000;
+  return -static_cast<int32_t>(
+             (static_cast<int64_t>(p.window) * 37 + p.level * 4099 + p.freq_index * 613 + channel * 70001) % 3000000) +
+         1500000;
 }
 
 SpectralFile EncodeSpectralStream(const SpectralSpec& desc) {

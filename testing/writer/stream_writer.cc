@@ -104,7 +104,8 @@ Bytes EncodeTag(const TagSpec& t) {
 
 void PutSample(Bytes& out, int32_t value, uint8_t lsmp) {
   const uint32_t v = static_cast<uint32_t>(value);
-  for (uint8_t i = 0; i < lsmp; ++i) out.push_back(i < 3 ? static_cast<uint8_t>(v >> (8 * i)) : static_cast<uint8_t>(0xA5 + i));
+  for (uint8_t i = 0; i < lsmp; ++i)
+    out.push_back(i < 3 ? static_cast<uint8_t>(v >> (8 * i)) : static_cast<uint8_t>(0xA5 + i));
 }
 
 Bytes EncodeRecord(const TagSpec& tag, const std::vector<int32_t>& samples) {
@@ -131,7 +132,8 @@ Bytes EncodeStream(TagSpec tag, int records, const SampleFunction& sample, int64
   const TimeStamp start = tag.utc;
   std::vector<int32_t> samples;
   for (int r = 0; r < records; ++r) {
-    const double elapsed = scans_per_second > 0 ? static_cast<double>(global - first_global_scan) / scans_per_second : 0;
+    const double elapsed =
+        scans_per_second > 0 ? static_cast<double>(global - first_global_scan) / scans_per_second : 0;
     tag.utc = AddSeconds(start, static_cast<int64_t>(elapsed + 0.5));
     samples.clear();
     for (int s = 0; s < tag.scnt; ++s)

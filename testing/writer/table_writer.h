@@ -11,8 +11,8 @@
 namespace olmtsfil::testdata {
 
 struct Parameter {
-  std::string name;     // written into 8 bytes (4 plus NUL in the older layout)
-  uint8_t type = 0;     // value type code
+  std::string name;  // written into 8 bytes (4 plus NUL in the older layout)
+  uint8_t type = 0;  // value type code
   Bytes value = Bytes(16, 0);
   int32_t info_word = 0;
   uint8_t info_byte1 = 0;
