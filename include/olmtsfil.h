@@ -30,27 +30,29 @@
  * Calling convention: on 32-bit Windows every export is __stdcall and exported
  * under its undecorated name; elsewhere the platform's C convention applies.
  */
+/* The header keeps its own layout (indented preprocessor lines, one-line cases). */
+/* clang-format off */
 #ifndef OLMTSFIL_H
 #define OLMTSFIL_H
 
 #include <stdint.h>
 
 #if defined(_WIN32) && !defined(_WIN64)
-#define OLMTS_CALL __stdcall
+#  define OLMTS_CALL __stdcall
 #else
-#define OLMTS_CALL
+#  define OLMTS_CALL
 #endif
 
 #if defined(_WIN32)
-#if defined(OLMTSFIL_BUILDING)
-#define OLMTS_API __declspec(dllexport)
-#else
-#define OLMTS_API
-#endif
+#  if defined(OLMTSFIL_BUILDING)
+#    define OLMTS_API __declspec(dllexport)
+#  else
+#    define OLMTS_API
+#  endif
 #elif defined(__GNUC__)
-#define OLMTS_API __attribute__((visibility("default")))
+#  define OLMTS_API __attribute__((visibility("default")))
 #else
-#define OLMTS_API
+#  define OLMTS_API
 #endif
 
 #ifdef __cplusplus
@@ -133,8 +135,9 @@ OLMTS_API int32_t OLMTS_CALL SetConcatHT(TsHandle* handle, int32_t on);
 
 /* ---- Table parameters ------------------------------------------------------ */
 OLMTS_API int32_t OLMTS_CALL ReadPrmHT(TsHandle* handle, const char* name, int32_t type, void* out);
-OLMTS_API int32_t OLMTS_CALL ReadPrmInfoHT(TsHandle* handle, const char* name, char* type_out, int32_t* info_word_out,
-                                           int32_t* info_byte1_out, int32_t* info_byte2_out);
+OLMTS_API int32_t OLMTS_CALL ReadPrmInfoHT(TsHandle* handle, const char* name, char* type_out,
+                                           int32_t* info_word_out, int32_t* info_byte1_out,
+                                           int32_t* info_byte2_out);
 /* Writes the 8-byte name of parameter `index` (not terminated when 8 characters
  * long; an empty name for an index out of range) and returns 11000 + count. */
 OLMTS_API int32_t OLMTS_CALL GCodePrmHT(TsHandle* handle, int32_t index, char* name_out);
@@ -158,8 +161,8 @@ OLMTS_API int32_t OLMTS_CALL ReadScanDblHT(TsHandle* handle, int32_t stream, int
  * "UTC" (OLMTS_TYPE_TIMESTAMP): "UTC", "SNUM", "SCNT", "NCHN", "LTAG", "STAT",
  * "SATC", "LSMP", "RATE", "RUNT", "CLST" (tags of 32 bytes or more), "TERR",
  * "SBREC", "WINDX", "WISCN", "LEVTP", "LEVAL", "NFRQT", "NFRQD", "NFREQ". */
-OLMTS_API int32_t OLMTS_CALL ReadTagHT(TsHandle* handle, int32_t stream, int32_t which, const char* name, int32_t type,
-                                       void* out);
+OLMTS_API int32_t OLMTS_CALL ReadTagHT(TsHandle* handle, int32_t stream, int32_t which, const char* name,
+                                       int32_t type, void* out);
 
 /* ---- Spectral records (stream 0) ------------------------------------------- */
 OLMTS_API double OLMTS_CALL GetDftFreqHT(TsHandle* handle, int32_t freq_index);
@@ -167,8 +170,8 @@ OLMTS_API double OLMTS_CALL GetDftFreqHT(TsHandle* handle, int32_t freq_index);
  * window, level and freq_index may be NULL. *record_flag: 1 and -1 as for
  * ReadScanHT; within a record, 2 the first and -2 the last coefficient of a
  * level's group; 0 otherwise. */
-OLMTS_API int32_t OLMTS_CALL ReadDftScanHT(TsHandle* handle, int32_t* record_flag, int32_t* window, int32_t* level,
-                                           int32_t* freq_index, double* values);
+OLMTS_API int32_t OLMTS_CALL ReadDftScanHT(TsHandle* handle, int32_t* record_flag, int32_t* window,
+                                           int32_t* level, int32_t* freq_index, double* values);
 
 /* ---- Calibrations ---------------------------------------------------------- */
 /* kind 1: box (base_name + ".CLB"); 2 or 3: sensor (base_name + ".CLC"). */
@@ -184,8 +187,8 @@ OLMTS_API int32_t OLMTS_CALL CalcSensorNomGainHT(TsHandle* handle, double* gains
 OLMTS_API int32_t OLMTS_CALL CalcSensorRespHT(CalHandle* cal, TsHandle* ts, double freq_hz, Complex* resp,
                                               double* resp_aux);
 /* resp and resp_aux hold one element per channel of the recording. */
-OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t stream, double freq_hz, Complex* resp,
-                                           double* resp_aux);
+OLMTS_API int32_t OLMTS_CALL CalcBoxRespHT(CalHandle* cal, TsHandle* ts, int32_t stream, double freq_hz,
+                                           Complex* resp, double* resp_aux);
 /* delay in samples at the stream's sample rate. */
 OLMTS_API int32_t OLMTS_CALL GetAcqDelayHT(TsHandle* handle, int32_t stream, double* delay);
 
@@ -282,25 +285,25 @@ typedef struct OlmtsChain OlmtsChain;
 typedef struct OlmtsConverter OlmtsConverter;
 
 typedef struct OlmtsStageInfo {
-  int32_t kind;             /* OLMTS_STAGE_*, 0 for the total */
-  int32_t flags;            /* OLMTS_STAGE_* flags; the total has the union of its stages' */
-  char name[24];            /* "dipole", "sensor", "box", "digitiser", "total" */
-  char input_units[16];     /* "mV/km", "nT", "V" */
-  char output_units[16];    /* "V", "counts" */
-  double gain;              /* |response| at gain_frequency_hz, output units per input unit */
-  double gain_frequency_hz; /* the chain's one gain frequency */
-  double fmin_hz, fmax_hz;  /* frequencies the stage's calibration covers; 0, 0: any */
-  char source[96];          /* where the stage comes from, e.g. "table EXLN", "calibration SNUM 201 block 1" */
-  char serial[16];          /* the calibration's serial ("SNUM" or "HSN"), "" for table values */
+  int32_t kind;              /* OLMTS_STAGE_*, 0 for the total */
+  int32_t flags;             /* OLMTS_STAGE_* flags; the total has the union of its stages' */
+  char name[24];             /* "dipole", "sensor", "box", "digitiser", "total" */
+  char input_units[16];      /* "mV/km", "nT", "V" */
+  char output_units[16];     /* "V", "counts" */
+  double gain;               /* |response| at gain_frequency_hz, output units per input unit */
+  double gain_frequency_hz;  /* the chain's one gain frequency */
+  double fmin_hz, fmax_hz;   /* frequencies the stage's calibration covers; 0, 0: any */
+  char source[96];           /* where the stage comes from, e.g. "table EXLN", "calibration SNUM 201 block 1" */
+  char serial[16];           /* the calibration's serial ("SNUM" or "HSN"), "" for table values */
 } OlmtsStageInfo;
 
 /* sensors: NULL, or 12 entries by channel number - 1 (NULL where none serves);
  * sensor_blocks: NULL (block 0 everywhere) or 12 block indices. box is required.
  * gain_frequency_hz <= 0 selects the default (docs/units.md). On success
  * *chain_out receives a new chain; on failure it is left untouched. */
-OLMTS_API int32_t OLMTS_CALL olmts_chain_open(TsHandle* ts, int32_t stream, CalHandle* box, CalHandle* const* sensors,
-                                              const int32_t* sensor_blocks, int32_t options, double gain_frequency_hz,
-                                              OlmtsChain** chain_out);
+OLMTS_API int32_t OLMTS_CALL olmts_chain_open(TsHandle* ts, int32_t stream, CalHandle* box,
+                                              CalHandle* const* sensors, const int32_t* sensor_blocks,
+                                              int32_t options, double gain_frequency_hz, OlmtsChain** chain_out);
 OLMTS_API void OLMTS_CALL olmts_chain_close(OlmtsChain** chain_ref);
 OLMTS_API int32_t OLMTS_CALL olmts_chain_channels(const OlmtsChain* chain, int32_t* count_out);
 /* component: "Ex" ... "Hz" (or "" for a channel no component names), units: "mV/km", "nT" or "V" */
@@ -331,9 +334,9 @@ OLMTS_API int32_t OLMTS_CALL olmts_chain_sample_rate(const OlmtsChain* chain, do
 #define OLMTS_UNITS_DECONVOLVED 2
 
 typedef struct OlmtsConvertOptions {
-  double fmin_hz; /* low band limit, 0: default */
-  double fmax_hz; /* high band limit, 0: default */
-  int32_t block;  /* FFT length (power of two), 0: default */
+  double fmin_hz;    /* low band limit, 0: default */
+  double fmax_hz;    /* high band limit, 0: default */
+  int32_t block;     /* FFT length (power of two), 0: default */
   int32_t reserved;
 } OlmtsConvertOptions;
 
@@ -372,84 +375,49 @@ OLMTS_API int32_t OLMTS_CALL olmts_converter_band(const OlmtsConverter* converte
  * Argument errors: OLMTS_NULL_HANDLE for a NULL handle, a NULL buffer or
  * scans_read, or a negative capacity; OLMTS_BAD_STREAM for stream 0, a number
  * outside 1 ... 5 or an unusable stream. */
-OLMTS_API int32_t OLMTS_CALL olmts_read_scans_dbl(TsHandle* handle, int32_t stream, int32_t stop_at_gap, double* values,
-                                                  int64_t capacity, int64_t* scans_read);
+OLMTS_API int32_t OLMTS_CALL olmts_read_scans_dbl(TsHandle* handle, int32_t stream, int32_t stop_at_gap,
+                                                  double* values, int64_t capacity, int64_t* scans_read);
 OLMTS_API int32_t OLMTS_CALL olmts_read_scans_i32(TsHandle* handle, int32_t stream, int32_t stop_at_gap,
                                                   int32_t* counts, int64_t capacity, int64_t* scans_read);
 
 /* ---- Status texts (header only, not an export) ----------------------------- */
 static inline const char* olmts_status_text(int32_t status) {
   switch (status) {
-    case OLMTS_OK:
-      return "success";
-    case OLMTS_BAD_SEEK_MODE:
-      return "seek mode other than 0";
-    case OLMTS_COMB_UNSUPPORTED:
-      return "comb filter settings not supported";
-    case OLMTS_DECIMATION_UNSUPPORTED:
-      return "decimation chain cannot be evaluated";
-    case OLMTS_NO_SUCH_NAME:
-      return "no parameter or field of that name";
-    case OLMTS_TYPE_MISMATCH:
-      return "value type differs from the requested type";
-    case OLMTS_GAP:
-      return "gap between records, or a record is not available";
-    case OLMTS_SEEK_LATER:
-      return "no record starts at that time; positioned on the next one";
-    case OLMTS_END_OF_DATA:
-      return "end of data, or no record consumed yet";
-    case OLMTS_READ_ERROR:
-      return "record data cannot be read";
-    case OLMTS_NULL_HANDLE:
-      return "recording handle is NULL, or buffer too small";
-    case OLMTS_BAD_STREAM:
-      return "stream number out of range or stream not usable";
-    case OLMTS_TAG_MISMATCH:
-      return "record tag disagrees with the stream's first tag";
-    case OLMTS_PATH_TOO_LONG:
-      return "base path longer than 256 characters";
-    case OLMTS_CAL_TOO_LARGE:
-      return "calibration table too long, or too many tables";
-    case OLMTS_NULL_CAL_HANDLE:
-      return "calibration handle is NULL";
-    case OLMTS_OUT_OF_CAL_RANGE:
-      return "frequency outside the calibration records";
-    case OLMTS_BAD_CAL_KIND:
-      return "calibration kind not valid or not the file's";
-    case OLMTS_CAL_PATH_TOO_LONG:
-      return "calibration base path longer than 256 characters";
-    case OLMTS_NO_RESPONSE:
-      return "a channel's response cannot be formed";
-    case OLMTS_BAD_RATE_CODE:
-      return "sample-rate code outside 0 ... 6";
-    case OLMTS_NO_MEMORY:
-      return "memory cannot be allocated";
-    case OLMTS_TABLE_NOT_OPENED:
-      return "table file cannot be opened";
-    case OLMTS_CANNOT_REOPEN:
-      return "first file of the stream's set cannot be reopened";
-    case OLMTS_CAL_NOT_OPENED:
-      return "calibration file cannot be opened";
-    case OLMTS_CAL_HEADER_SHORT:
-      return "calibration header cannot be read whole";
-    case OLMTS_NO_MODEL:
-      return "calibration holds no front-end circuit model";
-    case OLMTS_CHANNEL_COUNT_MISMATCH:
-      return "channel counts of recording and calibration differ";
-    case OLMTS_CAL_RECORD_COUNT:
-      return "calibration holds no record, or more than 500";
-    case OLMTS_BAD_WINDOW:
-      return "spectral window number does not fit the level layout";
-    case OLMTS_SENSOR_REQUIRED:
-      return "a magnetic channel has no sensor calibration";
-    case OLMTS_BOX_SERIAL_MISMATCH:
-      return "box calibration belongs to another box";
-    case OLMTS_BAD_ARGUMENT:
-      return "argument out of range or NULL";
-    case OLMTS_NOT_AVAILABLE:
-      return "not available in this build";
-    default:
-      return "unknown status";
+    case OLMTS_OK: return "success";
+    case OLMTS_BAD_SEEK_MODE: return "seek mode other than 0";
+    case OLMTS_COMB_UNSUPPORTED: return "comb filter settings not supported";
+    case OLMTS_DECIMATION_UNSUPPORTED: return "decimation chain cannot be evaluated";
+    case OLMTS_NO_SUCH_NAME: return "no parameter or field of that name";
+    case OLMTS_TYPE_MISMATCH: return "value type differs from the requested type";
+    case OLMTS_GAP: return "gap between records, or a record is not available";
+    case OLMTS_SEEK_LATER: return "no record starts at that time; positioned on the next one";
+    case OLMTS_END_OF_DATA: return "end of data, or no record consumed yet";
+    case OLMTS_READ_ERROR: return "record data cannot be read";
+    case OLMTS_NULL_HANDLE: return "recording handle is NULL, or buffer too small";
+    case OLMTS_BAD_STREAM: return "stream number out of range or stream not usable";
+    case OLMTS_TAG_MISMATCH: return "record tag disagrees with the stream's first tag";
+    case OLMTS_PATH_TOO_LONG: return "base path longer than 256 characters";
+    case OLMTS_CAL_TOO_LARGE: return "calibration table too long, or too many tables";
+    case OLMTS_NULL_CAL_HANDLE: return "calibration handle is NULL";
+    case OLMTS_OUT_OF_CAL_RANGE: return "frequency outside the calibration records";
+    case OLMTS_BAD_CAL_KIND: return "calibration kind not valid or not the file's";
+    case OLMTS_CAL_PATH_TOO_LONG: return "calibration base path longer than 256 characters";
+    case OLMTS_NO_RESPONSE: return "a channel's response cannot be formed";
+    case OLMTS_BAD_RATE_CODE: return "sample-rate code outside 0 ... 6";
+    case OLMTS_NO_MEMORY: return "memory cannot be allocated";
+    case OLMTS_TABLE_NOT_OPENED: return "table file cannot be opened";
+    case OLMTS_CANNOT_REOPEN: return "first file of the stream's set cannot be reopened";
+    case OLMTS_CAL_NOT_OPENED: return "calibration file cannot be opened";
+    case OLMTS_CAL_HEADER_SHORT: return "calibration header cannot be read whole";
+    case OLMTS_NO_MODEL: return "calibration holds no front-end circuit model";
+    case OLMTS_CHANNEL_COUNT_MISMATCH: return "channel counts of recording and calibration differ";
+    case OLMTS_CAL_RECORD_COUNT: return "calibration holds no record, or more than 500";
+    case OLMTS_BAD_WINDOW: return "spectral window number does not fit the level layout";
+    case OLMTS_SENSOR_REQUIRED: return "a magnetic channel has no sensor calibration";
+    case OLMTS_BOX_SERIAL_MISMATCH: return "box calibration belongs to another box";
+    case OLMTS_BAD_ARGUMENT: return "argument out of range or NULL";
+    case OLMTS_NOT_AVAILABLE: return "not available in this build";
+    default: return "unknown status";
   }
 }
 
@@ -458,3 +426,4 @@ static inline const char* olmts_status_text(int32_t status) {
 #endif
 
 #endif /* OLMTSFIL_H */
+/* clang-format on */
