@@ -17,7 +17,7 @@ namespace {
 constexpr int kChannels = 5;
 
 std::string Two(int n) {
-  char text[8];
+  char text[16];  // room for any int, so the compiler sees no truncation
   std::snprintf(text, sizeof text, "%02d", n);
   return text;
 }
@@ -66,14 +66,14 @@ void Damage(const std::string& path, std::size_t offset, std::size_t bytes) {
 
 }  // namespace
 
-SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveySpec& spec) {
+SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveyDesc& desc) {
   namespace fs = std::filesystem;
   SampleSurvey survey;
   survey.directory = directory;
   const std::string calibrations = directory + "/calibrations";
   fs::create_directories(calibrations);
 
-  for (int site = 1; site <= spec.sites; ++site) {
+  for (int site = 1; site <= desc.sites; ++site) {
     const std::string name = "site" + Two(site);
     const std::string folder = directory + "/" + name;
     fs::create_directories(folder);
@@ -87,7 +87,7 @@ SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveySpec& s
       WriteCoil(survey.sensor_calibrations.back(), coils.back(), 200 + 3 * site + c);
     }
 
-    const int recordings = spec.recordings > 0 ? spec.recordings : site % 2 == 1 ? 3 : 2;
+    const int recordings = desc.recordings > 0 ? desc.recordings : site % 2 == 1 ? 3 : 2;
     for (int r = 0; r < recordings; ++r) {
       SurveyRecording rec;
       rec.site = name;
@@ -120,7 +120,7 @@ SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveySpec& s
       medium.rate = 150;
       medium.snum = static_cast<uint16_t>(box_serial);
       medium.utc = MakeStamp(2026, 4, day, 23, 58, 0);
-      const int n = spec.seconds_per_file;
+      const int n = desc.seconds_per_file;
       const std::vector<std::string> medium_files = {DatedStem(prefix, 4, day, 'a'), DatedStem(prefix, 4, day, 'b'),
                                                      DatedStem(prefix, 4, day, 'c')};
       for (std::size_t f = 0; f < medium_files.size(); ++f) {

@@ -12,7 +12,7 @@
 
 namespace olmtsfil::testdata {
 
-struct SurveySpec {
+struct SurveyDesc {
   int sites = 3;
   int seconds_per_file = 60;  // records of 1 s on the 150 Hz stream, per file of its set
   int recordings = 0;         // per site; 0: three at odd sites, two at even ones
@@ -37,6 +37,6 @@ struct SampleSurvey {
 
 // Writes the survey below `directory` (created when missing). Throws
 // std::runtime_error when a file cannot be written.
-SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveySpec& spec = {});
+SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveyDesc& desc = {});
 
 }  // namespace olmtsfil::testdata
