@@ -134,6 +134,8 @@ def to_xarray(rec, stream=None, units="counts", box=None, sensor=None, chunks=No
     s = rec.stream(stream)
     s._require_time_series()
     converter_options = {k: options.pop(k) for k in ("fmin", "fmax", "block") if k in options}
+    chain_keywords = {k: options[k] for k in ("sensor_channels", "require_sensors", "force_box", "gain_frequency")
+                      if k in options}
     chain = _chain(rec, s.number, units, box, sensor, options)
     if options:
         raise TypeError("to_xarray got unexpected keywords: %s" % ", ".join(sorted(options)))
@@ -142,7 +144,7 @@ def to_xarray(rec, stream=None, units="counts", box=None, sensor=None, chunks=No
     shift_ns = int(np.rint(chain.delay_seconds * 1e9)) if applied else 0
     channel_units = chain.units if applied else [units] * s.channel_count
     if chunks is not None:
-        return _lazy(rec, s, units, chain, chunks, channel_units, delay, shift_ns, converter_options)
+        return _lazy(rec, s, units, chain, chunks, channel_units, delay, shift_ns, box, sensor, chain_keywords)
 
     s.rewind()
     scans = s.read(None, stop_at_gap=False)
@@ -165,19 +167,16 @@ def to_xarray(rec, stream=None, units="counts", box=None, sensor=None, chunks=No
     return out
 
 
-def _lazy(rec, s, units, chain, chunks, channel_units, delay, shift_ns, converter_options):
-    if units == "deconvolved":
-        raise ValueError("deconvolved units are formed over whole runs in overlapping blocks and are not read lazily: "
-                         "use chunks=None, or 'nominal' units")
+def _lazy(rec, s, units, chain, chunks, channel_units, delay, shift_ns, box, sensor, chain_keywords):
     from .lazy import DEFAULT_CHUNK_BYTES, to_dask
     chunk_bytes = DEFAULT_CHUNK_BYTES if chunks is True or chunks == "auto" else int(chunks)
-    lazy = to_dask(rec, s.number, "counts" if units == "counts" else "fs", chunk_bytes)
-    data = lazy.data
     if units == "nominal":
-        # The library's own scalar per channel, got by converting full scale.
-        with chain.converter("nominal", **converter_options) as converter:
-            factors = converter.convert(np.ones((1, s.channel_count)))[0]
-        data = data * factors
+        # Converted chunk by chunk by the library's converter on the workers.
+        lazy = to_dask(rec, s.number, "nominal", chunk_bytes, box=box, sensor=sensor, **chain_keywords)
+    else:
+        # deconvolved units are refused there: they reach across chunks and gaps.
+        lazy = to_dask(rec, s.number, units, chunk_bytes)
+    data = lazy.data
     # Segments from the library's gap test: each gap starts a run at its record.
     rows_per_record = s.scans_per_record
     starts = [(0, s.first_time)] + [(gap.record * rows_per_record, gap.next_start) for gap in s.gaps()]
