@@ -380,6 +380,34 @@ OLMTS_API int32_t OLMTS_CALL olmts_read_scans_dbl(TsHandle* handle, int32_t stre
 OLMTS_API int32_t OLMTS_CALL olmts_read_scans_i32(TsHandle* handle, int32_t stream, int32_t stop_at_gap,
                                                   int32_t* counts, int64_t capacity, int64_t* scans_read);
 
+/* ---- Extensions: walking a stream by its tags --------------------------------
+ * olmts_walk_stream passes over every remaining record of a stream (0 ... 5) in
+ * one call, from where record reading stands, as repeated SkipRecHT calls would:
+ * each record's tag is read and its data block passed over by offset, never read
+ * or converted. Scans still held by the scan reader are not counted.
+ * - walk->records: records passed over;
+ * - walk->gaps: records after which GapHT would report a gap, counted only when
+ *   a next record follows (the end of the stream is no gap);
+ * - walk->first, walk->last: times ("UTC") of the first and last record passed,
+ *   meaningful only when walk->records > 0.
+ * Unlike SkipRecHT, a record whose data block is cut short by the end of its
+ * file is not passed over: the walk stops there with OLMTS_READ_ERROR, the
+ * stream failed as after ReadRecHT on that record.
+ * Returns the status that ended the walk: OLMTS_END_OF_DATA at a clean end,
+ * otherwise the fault that ended the stream (OLMTS_READ_ERROR for a record cut
+ * short or unreadable, OLMTS_TAG_MISMATCH, ...), with the records before it in
+ * *walk. OLMTS_NULL_HANDLE for a NULL handle or walk; OLMTS_BAD_STREAM for a
+ * number outside 0 ... 5 or an unusable stream (walk zeroed when not NULL).
+ * Afterwards the stream stands at its end, or at the fault, as after the
+ * SkipRecHT calls; SeekHT moves it back. */
+typedef struct OlmtsStreamWalk {
+  int64_t records;
+  int64_t gaps;
+  TimeStamp first;
+  TimeStamp last;
+} OlmtsStreamWalk;
+OLMTS_API int32_t OLMTS_CALL olmts_walk_stream(TsHandle* handle, int32_t stream, OlmtsStreamWalk* walk);
+
 /* ---- Status texts (header only, not an export) ----------------------------- */
 static inline const char* olmts_status_text(int32_t status) {
   switch (status) {

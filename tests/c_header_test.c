@@ -37,6 +37,12 @@ int main(void) {
       return 10;
   }
   {
+    OlmtsStreamWalk walk;
+    walk.records = 5;
+    if (olmts_walk_stream(NULL, 1, &walk) != OLMTS_NULL_HANDLE || walk.records != 0 || walk.gaps != 0) return 11;
+    if (sizeof walk != 32 || sizeof walk.first != 8) return 12;
+  }
+  {
     OlmtsChain* chain = NULL;
     OlmtsConverter* conv = NULL;
     OlmtsStageInfo info;

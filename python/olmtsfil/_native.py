@@ -91,6 +91,18 @@ PROTOTYPES = {
 
 c_int64_p = ctypes.POINTER(ctypes.c_int64)
 
+
+class StreamWalk(ctypes.Structure):
+    """What olmts_walk_stream found: records, gaps, first and last record time."""
+
+    _fields_ = [
+        ("records", ctypes.c_int64),
+        ("gaps", ctypes.c_int64),
+        ("first", TimeStamp),
+        ("last", TimeStamp),
+    ]
+
+
 # The library's own additions beyond the HT family (the header's extension
 # section). A library built before one of them raises MissingExportError when it
 # is called.
@@ -98,6 +110,7 @@ EXTENSIONS = {
     "olmts_gap_scans": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_int64_p, c_int64_p, c_double_p]),
     "olmts_record_rate_hz": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32, c_double_p]),
     "olmts_stream_file": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_int32_p, ctypes.c_char_p, ctypes.c_int32]),
+    "olmts_walk_stream": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.POINTER(StreamWalk)]),
 }
 
 

@@ -169,24 +169,12 @@ def _read_calibration(path):
 
 def _walk_stream(library, handle, k):
     """Records, gaps, first and last record time of stream k from where it
-    stands, by tags alone (SkipRecHT), and the status that ended the walk."""
-    records = gaps = 0
-    status = 0
-    while True:
-        status = library.SkipRecHT(handle, k)
-        if status != 0:
-            break
-        records += 1
-        if library.GapHT(handle, k) != 0:
-            probe = ctypes.c_int32()
-            if library.ReadTagHT(handle, k, 1, b"NCHN", 0, ctypes.byref(probe)) == 0:
-                gaps += 1
-    last = None
-    if records:
-        stamp = _native.TimeStamp()
-        if library.ReadTagHT(handle, k, 0, b"UTC", 5, ctypes.byref(stamp)) == 0:
-            last = stamp_to_datetime(stamp)
-    return records, gaps, last, status
+    stands, by tags alone (one olmts_walk_stream call), and the status that
+    ended the walk (1221 at a record cut short by the end of its file)."""
+    walk = _native.StreamWalk()
+    status = library.olmts_walk_stream(handle, k, ctypes.byref(walk))
+    last = stamp_to_datetime(walk.last) if walk.records else None
+    return walk.records, walk.gaps, last, status
 
 
 def _stream_first_file(base, k, listing):
@@ -249,17 +237,20 @@ def _inventory_recording(base, listing, root):
             if last is not None and rate > 0:
                 end = last + _dt.timedelta(seconds=stream.scans_per_record / rate)
             not_reached = []
+            cut_at_end = False
             if size and not first_file.upper().endswith((".TSH", ".TSL")):
-                # Skipping passes over a data block without reading it, so a file
-                # that ends inside a record shows only in its length.
+                # The walk stops at the first record cut short; the lengths name
+                # every file of the set that ends inside a record.
                 for i, path in enumerate(reached):
                     rest = os.path.getsize(path) % size
                     if rest:
                         problems.append("%s (stream %d): ends %d bytes into a record of %d: the record is cut short"
                                         % (path, k, rest, size))
-                        if i == len(reached) - 1 and status == 1220 and records:
-                            records -= 1
-            if status != 1220:
+                        if i == len(reached) - 1 and status == 1221:
+                            cut_at_end = True
+            # The walk stops at a record cut short; at the set's last file that is
+            # its end, already reported above.
+            if status != 1220 and not cut_at_end:
                 # Which file the fault lies in: the last one whose first record is
                 # not later than the last record read.
                 at = 0

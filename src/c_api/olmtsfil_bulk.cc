@@ -1,5 +1,5 @@
-// Block reading of scans, an extension beside the 25 exports: argument checks,
-// then the scan reader's block read.
+// Block reading of scans and the tag walk, extensions beside the 25 exports:
+// argument checks, then the stream's own block read or walk.
 #include <cstdint>
 #include <new>
 
@@ -45,6 +45,20 @@ OLMTS_API int32_t OLMTS_CALL olmts_read_scans_dbl(TsHandle* handle, int32_t stre
 OLMTS_API int32_t OLMTS_CALL olmts_read_scans_i32(TsHandle* handle, int32_t stream, int32_t stop_at_gap,
                                                   int32_t* counts, int64_t capacity, int64_t* scans_read) {
   return ReadBlock(handle, stream, stop_at_gap, nullptr, counts, capacity, scans_read);
+}
+
+OLMTS_API int32_t OLMTS_CALL olmts_walk_stream(TsHandle* handle, int32_t stream, OlmtsStreamWalk* walk) {
+  if (walk != nullptr) *walk = OlmtsStreamWalk{};
+  if (handle == nullptr || walk == nullptr) return ToInt(Status::kNullHandle);
+  if (stream < 0 || stream >= olmtsfil::Recording::kStreams) return ToInt(Status::kBadStream);
+  if (handle->recording.stream(stream).open_status != Status::kOk) return ToInt(Status::kBadStream);
+  olmtsfil::StreamWalk found;
+  const Status status = handle->recording.WalkStream(stream, &found);
+  walk->records = found.records;
+  walk->gaps = found.gaps;
+  walk->first = found.first;
+  walk->last = found.last;
+  return ToInt(status);
 }
 
 }  // extern "C"

@@ -53,6 +53,14 @@ struct GapCounts {
   double record_scans = 0;    // scan count of the last record
 };
 
+// What a walk over a stream's tags found (Recording::WalkStream).
+struct StreamWalk {
+  int64_t records = 0;  // records passed over
+  int64_t gaps = 0;     // records the next one does not join (the gap test), a next one held
+  TimeStamp first{};    // time of the first record passed; meaningful when records > 0
+  TimeStamp last{};     // time of the last record passed
+};
+
 class Recording {
  public:
   static constexpr int kStreams = 6;
@@ -93,6 +101,12 @@ class Recording {
   // status that ended the stream.
   Status ReadScanBlock(int k, bool stop_at_gap, int64_t max_scans, double* values, int32_t* counts,
                        int64_t* scans_read);
+
+  // Passes over every remaining record of stream k by its tag, as SkipRecord
+  // does, reading no data block, until a skip fails or a data block is cut
+  // short by the end of its file (kReadError, as reading it would give);
+  // returns that status (kEndOfData at a clean end).
+  Status WalkStream(int k, StreamWalk* walk);
 
   // Named fields of the last (which == 0) or next tag.
   Status ReadTag(int k, int32_t which, const char* name, int32_t type, void* out) const;

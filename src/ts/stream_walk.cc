@@ -1,0 +1,34 @@
+// Walking a stream by its tags alone: what an inventory needs (records, gaps,
+// first and last time) for the price of one tag read per record, the data
+// blocks passed over by offset and never read.
+#include "ts/recording.h"
+
+namespace olmtsfil {
+
+Status Recording::WalkStream(int k, StreamWalk* walk) {
+  *walk = StreamWalk{};
+  for (;;) {
+    StreamState& s = mutable_stream(k);
+    // Seeking past the end of a file succeeds, so a data block cut short by the
+    // end of its file would pass for a whole record and the set would continue
+    // into its next file. A read refuses such a block; so does the walk, leaving
+    // the stream failed there as a read would.
+    uint64_t remaining = 0;
+    if (s.next_status == Status::kOk && s.file.RemainingBytes(&remaining) && s.next_tag.DataBlockSize() > remaining) {
+      s.last_tag = s.next_tag;
+      s.last_status = Status::kReadError;
+      s.next_status = Status::kReadError;
+      return Status::kReadError;
+    }
+    // Any other failed skip leaves the stream failed; its status ends the walk.
+    if (Status skipped = SkipRecord(k); skipped != Status::kOk) return skipped;
+    if (walk->records == 0) walk->first = s.last_tag.Utc();
+    walk->last = s.last_tag.Utc();
+    ++walk->records;
+    // The gap test needs both records: a gap is counted only when a next record
+    // follows, as a caller asking GapHT and then reading the next tag would.
+    if (s.next_status == Status::kOk && Gap(k) != Status::kOk) ++walk->gaps;
+  }
+}
+
+}  // namespace olmtsfil
