@@ -3,6 +3,7 @@
 // of the calibrations given, and the tones coming back from the conversions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -391,6 +392,41 @@ TEST_F(UnitsTest, DeconvolutionUndoesTheChainsOwnResponseChannelByChannel) {
       } else {
         EXPECT_LT(fitted[static_cast<std::size_t>(k)].first, 1e-4 * (10.0 + c)) << "leak of " << k;
       }
+    }
+  }
+}
+
+// A channel whose chain cannot be formed (here Ex, its dipole length renamed
+// away in the table) is NaN in both conversions; its partner in the shared
+// transform keeps its own values.
+TEST_F(UnitsTest, AChannelWithoutAResponseIsNaNAndSparesItsPartner) {
+  ASSERT_EQ(Open(3), OLMTS_OK);
+  const std::vector<double> fractions = ReadAll(3);
+  const std::vector<double> whole = Convert(OLMTS_UNITS_DECONVOLVED, fractions, nullptr);
+  olmts_chain_close(&chain_);
+  TSCloseHT(&ts_);
+
+  ScratchDirectory dir("units-no-dipole");
+  const SampleRecording copy = WriteSampleRecording(dir.path());
+  Bytes table = ReadFile(copy.base + ".TBL");
+  const std::string name = "EXLN";
+  auto at = std::search(table.begin(), table.end(), name.begin(), name.end());
+  ASSERT_NE(at, table.end());
+  at[3] = 'X';
+  WriteFile(copy.base + ".TBL", table);
+  ts_ = TSOpenHT(copy.base.c_str());
+  ASSERT_NE(ts_, nullptr);
+  ASSERT_EQ(Open(3), OLMTS_OK);
+  EXPECT_NE(Info(1, 0).flags & OLMTS_STAGE_UNUSABLE, 0);
+  const std::vector<double> patched = ReadAll(3);
+  for (int mode : {OLMTS_UNITS_NOMINAL, OLMTS_UNITS_DECONVOLVED}) {
+    SCOPED_TRACE(mode);
+    const std::vector<double> out = Convert(mode, patched, nullptr);
+    ASSERT_EQ(out.size(), fractions.size());
+    for (std::size_t i = 0; i < out.size(); i += 5 * 997) {
+      EXPECT_TRUE(std::isnan(out[i])) << i;
+      EXPECT_TRUE(std::isfinite(out[i + 1])) << i;
+      if (mode == OLMTS_UNITS_DECONVOLVED) EXPECT_NEAR(out[i + 1], whole[i + 1], 1e-9 * std::abs(whole[i + 1])) << i;
     }
   }
 }
