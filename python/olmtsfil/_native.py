@@ -97,6 +97,7 @@ c_int64_p = ctypes.POINTER(ctypes.c_int64)
 EXTENSIONS = {
     "olmts_gap_scans": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_int64_p, c_int64_p, c_double_p]),
     "olmts_record_rate_hz": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32, c_double_p]),
+    "olmts_stream_file": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_int32_p, ctypes.c_char_p, ctypes.c_int32]),
 }
 
 

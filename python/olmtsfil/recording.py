@@ -163,17 +163,22 @@ class Recording(HandleOwner):
         """Stream.sample_rate of ``stream`` (default: ``default_stream``)."""
         return self.stream(stream).sample_rate
 
-    def to_dask(self, stream=None, units=None, chunk_bytes=None):
+    def to_dask(self, stream=None, units=None, chunk_bytes=None, **chain):
         """The stream read lazily, as LazyScans(data, times, sample_rate, chunks):
         ``data`` a dask array (scans x channels) whose chunks are runs of whole
         records within one file of the stream's set (about ``chunk_bytes`` of
         float64 each), ``times`` the datetime64[ns] of every scan with the same
         chunks. Across gaps, like ``read(stop_at_gap=False)``; computing a slice
-        reads only the records under it. ``units``: None or "fs" for fractions
-        of full scale, "counts" for int32 counts. The dated set is followed when
-        the recording concatenates."""
+        reads only the records under it. ``units``: None, "fs" or "fraction" for
+        fractions of full scale, "counts" for int32 counts, "nominal" for the
+        field (mV/km, nT) through the library's converter, chunk by chunk; it
+        takes the chain's keywords of ``read`` (``box`` required: a Calibration
+        or its path; ``sensor``, ``sensor_channels``, ``require_sensors``,
+        ``force_box``, ``gain_frequency``). "deconvolved" is refused: that
+        conversion cannot be done a chunk at a time (use ``read``). The dated
+        set is followed when the recording concatenates."""
         from .lazy import DEFAULT_CHUNK_BYTES, to_dask
-        return to_dask(self, self.stream(stream).number, units, chunk_bytes or DEFAULT_CHUNK_BYTES)
+        return to_dask(self, self.stream(stream).number, units, chunk_bytes or DEFAULT_CHUNK_BYTES, **chain)
 
     def spectra(self, n_coefficients=None):
         """Stream.spectra of stream 0."""

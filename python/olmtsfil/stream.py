@@ -3,13 +3,13 @@ gaps and spectral coefficients."""
 import collections
 import ctypes
 import datetime as _dt
+import os
 import weakref
 
 import numpy as np
 
 from . import _native
-from .decoding import decode_records
-from .errors import NameNotFoundError, check, error_for
+from .errors import NameNotFoundError, OlmtsError, check, error_for
 from .timestamps import seek_stamp, stamp_to_datetime64
 from .values import TYPE_INT32, TYPE_TIMESTAMP, read_typed
 
@@ -18,10 +18,17 @@ TAG_FIELDS = (("UTC", TYPE_TIMESTAMP),) + tuple((name, TYPE_INT32) for name in (
     "SNUM", "SCNT", "NCHN", "LTAG", "STAT", "SATC", "LSMP", "RATE", "RUNT", "CLST", "TERR", "SBREC", "WINDX",
     "WISCN", "LEVTP", "LEVAL", "NFRQT", "NFRQD", "NFREQ"))
 
-# Batches of records are read into one buffer of at most this size before they
-# are decoded together; large enough to amortise numpy's per-call cost, small
-# enough not to double the memory of a whole-stream read.
-_BATCH_BYTES = 16 << 20
+# Rows added at a time when a whole-stream read outgrows its first estimate.
+_GROWTH_ROWS = 1 << 20
+
+
+def _allocate(rows, channels):
+    """An uninitialised (rows, channels) float64 array, or None when the
+    estimate is more than this process may take at once."""
+    try:
+        return np.empty((rows, channels), dtype=np.float64)
+    except (MemoryError, ValueError):
+        return None
 
 STREAM_EXTENSIONS = {0: ".TFC", 1: ".TS1", 2: ".TS2 or .TSH", 3: ".TS3 or .TSH", 4: ".TS4 or .TSH",
                      5: ".TS5 or .TSL"}
@@ -90,14 +97,14 @@ class Stream:
     """One usable stream of a recording (0 spectral, 1 ... 5 time series).
 
     Reading is strictly forward from the stream's position; ``seek`` moves it.
-    ``read`` works on whole records (one ReadRecHT per record, decoded together);
-    ``read_scanwise`` is the scan-by-scan path through ReadScanDblHT. The two keep
-    separate buffers, so use one of them on a stream, not both."""
+    ``read`` takes many scans per library call (olmts_read_scans_dbl);
+    ``read_scanwise`` is the scan-by-scan path through ReadScanDblHT. Both move
+    the one position of the stream, so they may be mixed."""
 
     def __init__(self, recording, number):
         self._recording = weakref.proxy(recording)
         self.number = number
-        first = {name: self._tag(1, name, TYPE_INT32) for name in ("NCHN", "LSMP", "SCNT", "RATE", "RUNT", "SBREC")}
+        first = {name: self._tag(1, name, TYPE_INT32) for name in ("NCHN", "LSMP", "SCNT", "LTAG")}
         self.first_time = self._tag(1, "UTC", TYPE_TIMESTAMP)
         self.channel_count = first["NCHN"]
         self.sample_bytes = first["LSMP"]
@@ -107,12 +114,11 @@ class Stream:
         # records are no sampled series and have none.
         self.tag_rate = self._record_rate(1) if number != 0 else None
         self.scan_bytes = self.channel_count * self.sample_bytes
-        # The trailer's per-channel factor is a tag byte no function reads, so the
-        # buffer allows its largest value; ReadRecHT copies only the block's size.
-        self._record_stride = min(self.scans_per_record * self.scan_bytes + self.channel_count * 255 * first["SBREC"],
-                                  0x7FFFFFFF)
-        self._pending = np.empty((0, self.channel_count))
-        self._pending_start = None
+        self._min_record_bytes = max(1, first["LTAG"] + self.scans_per_record * self.scan_bytes)
+        # Where the position stands within its record: scans of it consumed, and
+        # the time of the next one while that is not 0.
+        self._into_record = 0
+        self._next_time = None
         self._scan_values = (ctypes.c_double * max(self.channel_count, 12))()
         self._frequencies = {}
 
@@ -142,8 +148,17 @@ class Stream:
         return rate.value
 
     def _discard_pending(self):
-        self._pending = np.empty((0, self.channel_count))
-        self._pending_start = None
+        # The library hands out the scans left in its record buffer before a new
+        # position takes effect; they belong to the old position, so they are
+        # read off and dropped before the stream is moved.
+        left = (self.scans_per_record - self._into_record) if self._into_record else 0
+        self._into_record = 0
+        self._next_time = None
+        if left > 0 and self.channel_count > 0:
+            scratch = np.empty((left, self.channel_count), dtype=np.float64)
+            got = ctypes.c_int64()
+            _native.lib().olmts_read_scans_dbl(self._recording.handle, self.number, 1, scratch.ctypes.data,
+                                               scratch.size, ctypes.byref(got))
 
     def _offset(self, when, scans):
         return when + _dt.timedelta(seconds=scans / self.tag_rate) if self.tag_rate else when
@@ -190,16 +205,17 @@ class Stream:
         record starting after it. Raises EndOfDataError when no record starts that
         late."""
         library = _native.lib()
-        status = library.SeekHT(self._recording.handle, self.number, seek_stamp(when), 0)
+        stamp = seek_stamp(when)
         self._discard_pending()
+        status = library.SeekHT(self._recording.handle, self.number, stamp, 0)
         if status not in (0, 1202):
             check(status, "SeekHT", "stream %d" % self.number)
         return self._tag(1, "UTC", TYPE_TIMESTAMP)
 
     def rewind(self):
         """Positions the stream on its first record."""
-        status = _native.lib().SeekHT(self._recording.handle, self.number, _native.TimeStamp(), 0)
         self._discard_pending()
+        status = _native.lib().SeekHT(self._recording.handle, self.number, _native.TimeStamp(), 0)
         if status not in (0, 1202):
             check(status, "SeekHT", "stream %d" % self.number)
 
@@ -233,70 +249,98 @@ class Stream:
         k = self.number
         channels = self.channel_count
         want = None if n_scans is None else int(n_scans)
-        start = None
+        if want is None:
+            capacity = self._remaining_bound()
+            out = _allocate(capacity, channels) if capacity else None
+            if out is None:
+                capacity = _GROWTH_ROWS
+                out = np.empty((capacity, channels), dtype=np.float64)
+        else:
+            capacity = want
+            out = np.empty((want, channels), dtype=np.float64)
+        full = []  # filled buffers, only when the first estimate fell short
+        rows = done = 0  # rows in ``out``; rows in buffers before it
         segments = []  # [start, first row] of each contiguous run
-        pending = self._pending[:len(self._pending) if want is None else want]
-        if len(pending):
-            start = self._pending_start
-            segments.append([start, 0])
-            self._pending = self._pending[len(pending):]
-            self._pending_start = self._offset(self._pending_start, len(pending))
-        total = len(pending)
-        scnt = self.scans_per_record
-        stride = self._record_stride
-        # Records are read as stored into batches of raw blocks and decoded once
-        # the total is known, straight into the result: no array is grown or
-        # copied, and the raw bytes take 3/8 of the memory of the result.
-        batches = []
-        finished = scnt == 0 or stride == 0
-        per_batch = max(1, _BATCH_BYTES // max(stride, 1))
-        while (want is None or total < want) and not finished:
-            records = per_batch if want is None else min(per_batch, -(-(want - total) // scnt))
-            raw = np.empty(records * stride + 1, dtype=np.uint8)  # byte 0: see decode_records
-            base = raw.ctypes.data + 1
-            got = 0
-            status = 0
-            read_record, gap = library.ReadRecHT, library.GapHT
-            for i in range(records):
-                joined = not (total or got) or gap(handle, k) == 0
+        joined = False  # the next scan continues the run before it
+        got = ctypes.c_int64()
+        block_read = library.olmts_read_scans_dbl
+        scnt = self.scans_per_record or 1
+        while want is None or rows < want:
+            if rows == capacity:
+                full.append(out)
+                done += rows
+                capacity = max(_GROWTH_ROWS, done // 4)
+                out = np.empty((capacity, channels), dtype=np.float64)
+                rows = 0
+            if self._into_record == 0 and (done + rows) and joined:
+                # A full buffer ended on a record boundary: the block call below
+                # would pass a gap there, since it delivers at least one record.
+                joined = library.GapHT(handle, k) == 0
                 if not joined and stop_at_gap:
-                    finished = True
                     break
-                status = read_record(handle, k, stride, base + i * stride)
-                if status != 0:
-                    finished = True
+            if not joined:
+                run_start = self._next_time
+                if self._into_record == 0:
+                    try:
+                        run_start = self._tag(1, "UTC", TYPE_TIMESTAMP)
+                    except OlmtsError:
+                        run_start = None  # no next record: the block call says why
+            status = block_read(handle, k, 1, out[rows:].ctypes.data, (capacity - rows) * channels,
+                                ctypes.byref(got))
+            n = got.value
+            if n:
+                if not joined:
+                    segments.append([run_start, done + rows])
+                rows += n
+                self._into_record = (self._into_record + n) % scnt
+                self._next_time = None
+                if self._into_record:
+                    self._next_time = self._offset(self._tag(0, "UTC", TYPE_TIMESTAMP), self._into_record)
+            joined = status == 0
+            if status == 0:
+                if n == 0:
+                    break  # a stream of no channels delivers nothing
+                continue
+            if status == 1201:  # a gap before the next record
+                if stop_at_gap:
                     break
-                if start is None or not joined:
-                    record_start = self._tag(0, "UTC", TYPE_TIMESTAMP)
-                    if start is None:
-                        start = record_start
-                    segments.append([record_start, total + got * scnt])
-                got += 1
-            if status not in (0, 1220) and total == 0 and got == 0:
-                check(status, "ReadRecHT", "stream %d" % k)
-            if got:
-                batches.append((raw, got))
-                total += got * scnt
-        rows = total if want is None else min(total, want)
-        out = np.empty((rows, channels), dtype=np.float64)
-        out[:len(pending)] = pending
-        at = len(pending)
-        for raw, got in batches:
-            # Records handed out in full; only the very last one may be cut.
-            whole = min(got, (rows - at) // scnt)
-            decode_records(raw, 1, whole, scnt, stride, channels, self.sample_bytes, out[at:at + whole * scnt])
-            at += whole * scnt
-            if whole < got:
-                last = decode_records(raw, 1 + whole * stride, 1, scnt, stride, channels, self.sample_bytes,
-                                      np.empty((scnt, channels)))
-                cut = rows - at
-                out[at:] = last[:cut]
-                at = rows
-                self._pending = last[cut:]
-                self._pending_start = self._offset(self._tag(0, "UTC", TYPE_TIMESTAMP), cut)
-        ends = [first for _, first in segments[1:]] + [rows]
+                continue
+            if status != 1220 and done + rows == 0:
+                check(status, "olmts_read_scans_dbl", "stream %d" % k)
+            break  # the end, or a fault the next call reports
+        if full:
+            full.append(out[:rows])
+            out = np.concatenate(full)
+        elif rows < len(out):
+            # Shrinks in place: the estimate's untouched pages were never resident.
+            out.resize((rows, channels), refcheck=False)
+        total = len(out)
+        ends = [first for _, first in segments[1:]] + [total]
         runs = [Segment(when, first, end - first) for (when, first), end in zip(segments, ends) if end > first]
-        return Scans(out, start, self.tag_rate, runs)
+        return Scans(out, runs[0].start if runs else None, self.tag_rate, runs)
+
+    def _remaining_bound(self):
+        """At least the number of scans left in the stream, from the sizes of the
+        file the reader has open and (concatenating) the files of the set after
+        it; None when the files cannot be told."""
+        from .survey import set_files
+        library = _native.lib()
+        index = ctypes.c_int32()
+        path = ctypes.create_string_buffer(4096)
+        try:
+            if library.olmts_stream_file(self._recording.handle, self.number, ctypes.byref(index), path,
+                                         len(path)) != 0:
+                return None
+        except _native.MissingExportError:
+            return None
+        current = os.fsdecode(path.value)
+        try:
+            files = set_files(current)[0] if self._recording.concatenate else [current]
+            size = sum(os.path.getsize(f) for f in files)
+        except OSError:
+            return None
+        # Counted with the shortest record a tag allows, so the bound is never short.
+        return size // self._min_record_bytes * self.scans_per_record + self.scans_per_record
 
     def read_scanwise(self, n_scans):
         """Reads up to ``n_scans`` scans one ReadScanDblHT call at a time (the
@@ -308,13 +352,19 @@ class Stream:
         values = self._scan_values
         flag = ctypes.c_int32()
         channels = self.channel_count
+        scnt = self.scans_per_record or 1
         for i in range(n_scans):
             status = library.ReadScanDblHT(handle, self.number, ctypes.byref(flag), values)
             if status != 0:
                 if status == 1220 or i:
-                    return out[:i]
+                    out = out[:i]
+                    break
                 check(status, "ReadScanDblHT", "stream %d" % self.number)
             out[i] = values[:channels]
+            self._into_record = (self._into_record + 1) % scnt
+        self._next_time = None
+        if self._into_record:
+            self._next_time = self._offset(self._tag(0, "UTC", TYPE_TIMESTAMP), self._into_record)
         return out
 
     # ---- records and gaps --------------------------------------------------------

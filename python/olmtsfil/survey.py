@@ -32,7 +32,10 @@ import hashlib
 import json
 import os
 import re
+import shutil
+import subprocess
 import sys
+import uuid
 
 from . import _native
 from .errors import OlmtsError, status_text
@@ -587,8 +590,11 @@ class Survey:
         else:
             client, own = Client(scheduler), True
         try:
-            futures = {client.submit(_call, func, base, key="survey-%d-%s" % (i, _key(base)), pure=False): base
-                       for i, base in enumerate(bases)}
+            # Keys of their own per call: a key the scheduler still holds from an
+            # earlier job would hand back that job's result.
+            run = uuid.uuid4().hex[:12]
+            futures = {client.submit(_call, func, base, key="survey-%s-%d-%s" % (run, i, _key(base)), pure=False):
+                       base for i, base in enumerate(bases)}
             if progress is None:
                 progress = sys.stderr.isatty()
             if progress:
@@ -605,24 +611,70 @@ class Survey:
                 if cluster is not None:
                     cluster.close()
 
-    def export(self, out, format="npz", scheduler=None, workers=None, progress=None, stream=None,
+    def export(self, out, format="mseed", scheduler=None, workers=None, progress=None, stream=None,
                allow_errors=False):
-        """Exports every recording into ``out`` (one file per recording and
-        time-series stream) on Dask, skipping outputs that are complete; returns
-        {base: [written or kept paths], or the exception}. Formats: "npz" (numpy:
-        int32 counts, the segments' start times, the recording's identity) and
-        "mseed" when the miniSEED writer of the package is available. A
-        recording the inventory found problems in fails with RecordingProblems
-        unless ``allow_errors``, which exports what can be read and lists the
-        problems in the output's manifest."""
+        """Exports every recording into ``out`` on Dask, skipping outputs that
+        are complete; returns {base: [written or kept paths], or the exception}.
+        Formats: "mseed", by the tool's ``olmts export`` (one folder per
+        recording: a miniSEED file per channel and stream and station.xml, with
+        responses when the survey matched a box calibration; see find_tool for
+        where the tool is looked for), and "npz" (one file per recording and
+        stream: int32 counts, the segments' start times, the channel names).
+        Every output is listed with its size and SHA-256 in a manifest written
+        last; a rerun keeps an output only when the manifest, the files and the
+        sources (recording and calibrations) all agree. A recording the
+        inventory found problems in fails with RecordingProblems unless
+        ``allow_errors``, which exports what can be read and lists the problems
+        in the manifest."""
+        if format not in ("npz", "mseed"):
+            raise ValueError("format is mseed or npz, not %r" % (format,))
+        tool = find_tool() if format == "mseed" else None
         os.makedirs(out, exist_ok=True)
+        job = ExportJob(self.path, os.path.abspath(out), format, stream, self._problems_by_base(), allow_errors,
+                        self._calibrations_by_base(), tool)
+        return self.map(job, scheduler=scheduler, workers=workers, progress=progress)
+
+    def spectra(self, units="deconvolved", scheduler=None, workers=None, progress=None, response_stream=None,
+                allow_errors=False):
+        """The spectral coefficients of every recording, calibrated, on Dask:
+        {base: Spectra (with ``units`` per channel and ``base``), or the
+        exception}. Each recording's are read and converted by the tool's
+        ``olmts spectra`` with the box and sensor calibrations the survey
+        matched: "deconvolved" divides every coefficient by the chain's
+        response at its frequency, "nominal" by the gains; "fraction" and
+        "counts" need no calibration. A recording without a matched box
+        calibration fails for the field's units; one without spectral records
+        fails with its message. The tool's listing carries no record flags:
+        ``record_flag`` is None."""
+        if units not in ("fraction", "counts", "nominal", "deconvolved"):
+            raise ValueError("units is fraction, counts, nominal or deconvolved, not %r" % (units,))
+        job = SpectraJob(units, self._problems_by_base(), allow_errors, self._calibrations_by_base(), find_tool(),
+                         response_stream)
+        return self.map(job, scheduler=scheduler, workers=workers, progress=progress)
+
+    def _problems_by_base(self):
         problems = {}
         for info in self._infos:
             found = info["problems"] + [p for s in info["streams"] for p in s["problems"]]
             if found:
                 problems[info["base"]] = found
-        job = ExportJob(self.path, os.path.abspath(out), format, stream, problems, allow_errors)
-        return self.map(job, scheduler=scheduler, workers=workers, progress=progress)
+        return problems
+
+    def _calibrations_by_base(self):
+        """{base: (box calibration path or "", [sensor calibration paths])}: the
+        sensors in the order Hx, Hy, Hz as far as every one is matched (the
+        tool assigns sensor files to magnetic components in that order, so a
+        missing one ends the list rather than shifting the next)."""
+        out = {}
+        for info in self._infos:
+            sensors = []
+            for component, _name in MAGNETIC:
+                path = info.get("sensors", {}).get(component, "")
+                if not path:
+                    break
+                sensors.append(path)
+            out[info["base"]] = (info.get("box", ""), sensors)
+        return out
 
 
 def _key(base):
@@ -658,9 +710,10 @@ class RecordingFailed(Exception):
 
 # ---- export jobs ---------------------------------------------------------------------------
 
-def _source_state(base):
-    """Sizes and modification times of the files of a recording: a completed
-    output records them, and a changed source makes it incomplete again."""
+def _source_state(base, calibrations=()):
+    """Sizes and modification times of the files of a recording (and of the
+    calibrations its output was made with): a completed output records them,
+    and a changed source makes it incomplete again."""
     directory, stem = os.path.split(base)
     state = {}
     prefix = stem[:-4].lower() if len(stem) > 4 else stem.lower()
@@ -668,7 +721,81 @@ def _source_state(base):
         if name.lower().startswith(prefix):
             st = os.stat(os.path.join(directory, name))
             state[name] = [st.st_size, int(st.st_mtime_ns)]
+    for path in calibrations:
+        if path:
+            st = os.stat(path)
+            state[os.path.abspath(path)] = [st.st_size, int(st.st_mtime_ns)]
     return state
+
+
+# ---- the tool ------------------------------------------------------------------------------
+
+TOOL_ENV = "OLMTSFIL_TOOL"
+
+
+class ToolNotFoundError(FileNotFoundError):
+    """The olmts tool, which makes the miniSEED export and the calibrated
+    spectra, is not where it was looked for."""
+
+
+def find_tool():
+    """Path of the olmts tool: the environment variable OLMTSFIL_TOOL (the tool
+    sets it for the survey it starts); else an olmts beside the loaded library,
+    in ../bin or (a build tree) ../tools from it; else olmts on PATH."""
+    explicit = os.environ.get(TOOL_ENV)
+    if explicit:
+        if os.path.isfile(explicit) and os.access(explicit, os.X_OK):
+            return explicit
+        raise ToolNotFoundError("%s=%s: no executable olmts tool there" % (TOOL_ENV, explicit))
+    looked = []
+    name = "olmts.exe" if sys.platform == "win32" else "olmts"
+    try:
+        library = os.path.dirname(os.path.abspath(_native.lib().path))
+        for folder in (library, os.path.join(library, "..", "bin"), os.path.join(library, "..", "tools")):
+            candidate = os.path.normpath(os.path.join(folder, name))
+            looked.append(candidate)
+            if os.path.isfile(candidate) and os.access(candidate, os.X_OK):
+                return candidate
+    except OSError as error:
+        looked.append("beside the library (%s)" % error)
+    found = shutil.which(name)
+    looked.append("PATH")
+    if found:
+        return found
+    raise ToolNotFoundError("the olmts tool is needed for this job and was not found; set %s to its path. "
+                            "Looked in: %s" % (TOOL_ENV, ", ".join(looked)))
+
+
+class ToolFailed(Exception):
+    """The olmts tool ended with an error for one recording: its exit status
+    and what it wrote on stderr."""
+
+    def __init__(self, base, command, status, stderr):
+        super().__init__("%s: olmts %s exited with status %d: %s" % (base, command, status,
+                                                                     stderr.strip() or "(nothing on stderr)"))
+        self.base, self.command, self.status, self.stderr = base, command, status, stderr
+
+    def __reduce__(self):
+        return (ToolFailed, (self.base, self.command, self.status, self.stderr))
+
+
+def _run_tool(tool, base, command, arguments):
+    env = dict(os.environ)
+    env.setdefault("OLMTSFIL_LIBRARY", _native.lib().path)
+    done = subprocess.run([tool, command] + arguments, capture_output=True, text=True, env=env,
+                          stdin=subprocess.DEVNULL)
+    if done.returncode != 0:
+        raise ToolFailed(base, command, done.returncode, done.stderr)
+    return done
+
+
+def _calibration_arguments(box, sensors):
+    arguments = []
+    if box:
+        arguments += ["--box", os.path.splitext(box)[0]]
+    for path in sensors:
+        arguments += ["--sensor", os.path.splitext(path)[0]]
+    return arguments
 
 
 def _digest(path):
@@ -714,22 +841,84 @@ class RecordingProblems(Exception):
         return (RecordingProblems, (self.base, self.problems))
 
 
+MANIFEST = "export.done.json"
+
+
+def folder_complete(folder, source_state=None):
+    """Whether ``folder`` holds a complete export: its manifest (written last)
+    lists every file with its size and SHA-256, all match what is on disk, and
+    (when given) the sources are as they were when it was written."""
+    try:
+        with open(os.path.join(folder, MANIFEST)) as f:
+            done = json.load(f)
+        for name, (size, digest) in done["files"].items():
+            path = os.path.join(folder, name)
+            if os.path.getsize(path) != size or _digest(path) != digest:
+                return False
+    except (OSError, ValueError, KeyError, TypeError):
+        return False
+    return source_state is None or done.get("source") == source_state
+
+
 class ExportJob:
     """The per-recording export job of Survey.export (picklable for Dask)."""
 
-    def __init__(self, root, out, format, stream=None, problems=None, allow_errors=False):
+    def __init__(self, root, out, format, stream=None, problems=None, allow_errors=False, calibrations=None,
+                 tool=None):
         if format not in ("npz", "mseed"):
             raise ValueError("format is npz or mseed, not %r" % (format,))
         self.root, self.out, self.format, self.stream = root, out, format, stream
         self.problems, self.allow_errors = problems or {}, allow_errors
+        self.calibrations, self.tool = calibrations or {}, tool
 
     def __call__(self, base):
-        import numpy as np
-        from .recording import Recording
         problems = self.problems.get(base, [])
         if problems and not self.allow_errors:
             raise RecordingProblems(base, problems)
         rel = os.path.relpath(base, self.root).replace(os.sep, "__")
+        if self.format == "mseed":
+            return self._mseed(base, rel, problems)
+        return self._npz(base, rel, problems)
+
+    def _mseed(self, base, rel, problems):
+        """One folder per recording, written by ``olmts export`` into a folder
+        beside it and moved into place once its manifest is written."""
+        box, sensors = self.calibrations.get(base, ("", []))
+        state = _source_state(base, [box] + list(sensors))
+        folder = os.path.join(self.out, rel)
+        if folder_complete(folder, state):
+            with open(os.path.join(folder, MANIFEST)) as f:
+                return [os.path.join(folder, name) for name in json.load(f)["files"]]
+        part = folder + ".part"
+        shutil.rmtree(part, ignore_errors=True)
+        arguments = [base, "--format", "mseed", "--out", part, "--concat"] + _calibration_arguments(box, sensors)
+        if self.stream is not None:
+            arguments += ["--stream", str(int(self.stream))]
+        if self.allow_errors:
+            arguments.append("--allow-errors")
+        done = _run_tool(self.tool, base, "export", arguments)
+        # The export's own listing of what it completed, checked against the folder.
+        listed = [line[len("wrote  "):].split("  ", 1)[0] for line in done.stdout.splitlines()
+                  if line.startswith("wrote  ")]
+        files = {}
+        for path in listed:
+            name = os.path.relpath(path, part)
+            if name.startswith(os.pardir) or not os.path.isfile(os.path.join(part, name)):
+                raise ToolFailed(base, "export", 0, "listed %s, which is not in %s" % (path, part))
+            files[name] = [os.path.getsize(os.path.join(part, name)), _digest(os.path.join(part, name))]
+        if not files:
+            raise ToolFailed(base, "export", 0, "wrote nothing: %s" % done.stdout.strip())
+        manifest = {"files": files, "source": state, "box": box, "sensors": list(sensors),
+                    "problems": list(problems) + [line for line in done.stderr.splitlines() if line.strip()]}
+        with open(os.path.join(part, MANIFEST), "w") as f:
+            json.dump(manifest, f)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.replace(part, folder)
+        return [os.path.join(folder, name) for name in files]
+
+    def _npz(self, base, rel, problems):
+        import numpy as np
+        from .recording import Recording
         state = _source_state(base)
         written = []
         with Recording(base, concatenate=True) as rec:
@@ -756,21 +945,54 @@ class ExportJob:
                     blocks.append(np.rint(scans.data * 8388608.0).astype(np.int32))
                     total += len(scans.data)
                 data = np.concatenate(blocks) if blocks else np.empty((0, rec.streams[k].channel_count), np.int32)
-                if self.format == "npz":
-                    with open(tmp, "wb") as f:
-                        np.savez(f, counts=data, segment_start=np.array([s[0] for s in segments], "datetime64[ns]"),
-                                 segment_row=np.array([s[1] for s in segments], np.int64),
-                                 segment_rows=np.array([s[2] for s in segments], np.int64),
-                                 sample_rate=np.float64(rec.streams[k].tag_rate),
-                                 channels=np.array(rec.channel_names[:data.shape[1]]))
-                else:
-                    writer = getattr(sys.modules.get("olmtsfil"), "write_mseed", None)
-                    if writer is None:
-                        raise NotImplementedError("miniSEED export needs the package's miniSEED writer")
-                    writer(rec, k, tmp)
+                with open(tmp, "wb") as f:
+                    np.savez(f, counts=data, segment_start=np.array([s[0] for s in segments], "datetime64[ns]"),
+                             segment_row=np.array([s[1] for s in segments], np.int64),
+                             segment_rows=np.array([s[2] for s in segments], np.int64),
+                             sample_rate=np.float64(rec.streams[k].tag_rate),
+                             channels=np.array(rec.channel_names[:data.shape[1]]))
                 _finish_output(tmp, path, state, total, problems)
                 written.append(path)
         return written
+
+
+class SpectraJob:
+    """The per-recording job of Survey.spectra (picklable for Dask)."""
+
+    def __init__(self, units, problems, allow_errors, calibrations, tool, response_stream=None):
+        self.units, self.problems, self.allow_errors = units, problems or {}, allow_errors
+        self.calibrations, self.tool, self.response_stream = calibrations or {}, tool, response_stream
+
+    def __call__(self, base):
+        import numpy as np
+        from .stream import Spectra
+        problems = self.problems.get(base, [])
+        if problems and not self.allow_errors:
+            raise RecordingProblems(base, problems)
+        box, sensors = self.calibrations.get(base, ("", []))
+        arguments = [base, "--json", "--units", self.units]
+        if self.units in ("nominal", "deconvolved"):
+            if not box:
+                raise ValueError("%s: no box calibration matched this recording: %s units cannot be formed"
+                                 % (base, self.units))
+            arguments += _calibration_arguments(box, sensors)
+        if self.response_stream is not None:
+            arguments += ["--response-stream", str(int(self.response_stream))]
+        if self.allow_errors:
+            arguments.append("--allow-errors")
+        report = json.loads(_run_tool(self.tool, base, "spectra", arguments).stdout)
+        rows = report["coefficients"]
+        names = report["channels"]
+        pairs = np.array([[row[name] for name in names] for row in rows], dtype=np.float64).reshape(
+            len(rows), len(names), 2)
+        column = lambda key, dtype: np.array([row[key] for row in rows], dtype=dtype)  # noqa: E731
+        times = np.array([row["record_time"] or "NaT" for row in rows], dtype="datetime64[s]")
+        out = Spectra(pairs[:, :, 0] + 1j * pairs[:, :, 1], column("window", np.int64), column("level", np.int64),
+                      column("index", np.int64), column("frequency_hz", np.float64),
+                      None, times)
+        out.base, out.channels, out.units = base, names, report["units"]
+        out.complete, out.problems = report.get("complete", True), list(problems) + list(report.get("problems", []))
+        return out
 
 
 # ---- command line ------------------------------------------------------------------------------
@@ -783,7 +1005,8 @@ def main(argv=None):
     parser.add_argument("--json", action="store_true", help="machine-readable output")
     parser.add_argument("--sensor-map", help="CSV recording,component,sensor for coils the tables do not name")
     parser.add_argument("--export", metavar="OUT", help="export every recording into OUT on Dask")
-    parser.add_argument("--format", default="npz", choices=("npz", "mseed"))
+    parser.add_argument("--format", default="mseed", choices=("mseed", "npz"),
+                        help="mseed: by olmts export, one folder per recording; npz: numpy counts per stream")
     parser.add_argument("--workers", type=int, default=None, help="local worker processes (default: CPU count)")
     parser.add_argument("--scheduler", help="address of a running Dask scheduler instead of a local cluster")
     parser.add_argument("--allow-errors", action="store_true", help="exit 0 even when files have problems")

@@ -89,6 +89,31 @@ def test_bulk_reads_agree_exactly_with_scan_by_scan_reads(rec, raw_rec, sample):
         assert np.array_equal(np.concatenate(pieces), expected)
 
 
+def test_bulk_reads_share_the_position_of_scan_reads_and_outgrow_a_short_estimate(rec, sample, monkeypatch):
+    written = next(s for s in sample["streams"] if s["bursts"] > 1)
+    k, per_record, rate = written["stream"], written["scans_per_record"], written["rate_hz"]
+    stream = rec.streams[k]
+    whole = rec.read(None, stream=k, stop_at_gap=False)
+    # Scan by scan into the middle of a record, then on in blocks: the same rows,
+    # and the block's start is the time of its first scan.
+    stream.rewind()
+    head = stream.read_scanwise(per_record + 5)
+    rest = rec.read(None, stream=k, stop_at_gap=False)
+    assert np.array_equal(np.concatenate([head, rest.data]), whole.data)
+    assert rest.start == whole.start + dt.timedelta(seconds=(per_record + 5) / rate)
+    assert [s.start for s in rest.segments[1:]] == [s.start for s in whole.segments[1:]]
+    # A whole-stream read whose first buffer is far too small grows, losing nothing.
+    monkeypatch.setattr(olmtsfil.stream, "_GROWTH_ROWS", per_record // 3 + 1)
+    monkeypatch.setattr(type(stream), "_remaining_bound", lambda self: per_record // 2)
+    stream.rewind()
+    grown = rec.read(None, stream=k, stop_at_gap=False)
+    assert np.array_equal(grown.data, whole.data) and grown.segments == whole.segments
+    stream.rewind()
+    first_run = rec.read(None, stream=k, stop_at_gap=True)
+    assert first_run.segments == whole.segments[:1]
+    assert np.array_equal(first_run.data, whole.data[:whole.segments[0].rows])
+
+
 def test_concatenate_switches_continuation_into_later_files(sample):
     written = next(s for s in sample["streams"] if len(s["files"]) > 1)
     k, total = written["stream"], written["records"] * written["scans_per_record"]
@@ -206,7 +231,7 @@ def test_a_cut_record_ends_the_read_and_the_next_read_raises(sample, tmp_path):
         assert len(block.data) == (records - 1) * per_record
         with pytest.raises(olmtsfil.OlmtsError) as error:
             rec.read(stream=4)
-        assert error.value.code == 1221 and error.value.function == "ReadRecHT"
+        assert error.value.code == 1221 and error.value.function == "olmts_read_scans_dbl"
 
 
 def test_failures_raise_with_code_and_meaning(rec, tmp_path):

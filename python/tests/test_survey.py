@@ -197,7 +197,7 @@ def load(path):
 def test_batch_export_on_two_workers_equals_a_serial_run(survey, survey_dir, cluster, tmp_path):
     import olmtsfil.survey
     out = str(tmp_path / "parallel")
-    results = survey.export(out, scheduler=cluster, progress=False)
+    results = survey.export(out, format="npz", scheduler=cluster, progress=False)
     assert set(results) == set(survey.recordings)
     failed = {b: r for b, r in results.items() if isinstance(r, BaseException)}
     # Recordings with problems fail with them named; nothing of theirs is
@@ -225,7 +225,130 @@ def test_batch_export_on_two_workers_equals_a_serial_run(survey, survey_dir, clu
     cut = sorted(stamps)[0]
     with open(cut, "r+b") as f:
         f.truncate(100)
-    again = survey.export(out, scheduler=cluster, progress=False)
+    again = survey.export(out, format="npz", scheduler=cluster, progress=False)
     changed = [p for p in stamps if os.stat(p).st_mtime_ns != stamps[p]]
     assert changed == [cut] and olmtsfil.survey.output_complete(cut)
     assert sorted(b for b, r in again.items() if isinstance(r, BaseException)) == troubled
+
+
+def test_miniseed_export_is_the_tools_and_a_rerun_redoes_only_what_is_incomplete(survey, survey_dir, cluster,
+                                                                                  tmp_path):
+    import olmtsfil.survey
+    out = str(tmp_path / "mseed")
+    results = survey.export(out, format="mseed", scheduler=cluster, progress=False)
+    troubled = sorted(r["base"] for r in survey_dir[1]["recordings"] if r["problems"])
+    failed = sorted(b for b, r in results.items() if isinstance(r, BaseException))
+    assert failed == troubled
+    done = {b: w for b, w in results.items() if b not in troubled}
+    assert done
+    for base, written in done.items():
+        folder = os.path.dirname(written[0])
+        assert olmtsfil.survey.folder_complete(folder)
+        names = sorted(os.path.basename(p) for p in written)
+        assert "station.xml" in names and any(n.endswith(".mseed") for n in names), names
+        assert sorted(os.listdir(folder)) == sorted(names + [olmtsfil.survey.MANIFEST])
+        # The matched calibrations went into the export: responses in station.xml.
+        with open(os.path.join(folder, "station.xml")) as f:
+            assert "<Response" in f.read()
+    # Byte for byte what the tool writes for that recording run by hand.
+    base = sorted(done)[0]
+    box, sensors = survey._calibrations_by_base()[base]
+    by_hand = str(tmp_path / "by-hand")
+    subprocess.run([TOOL, "export", base, "--out", by_hand, "--concat"] + olmtsfil.survey._calibration_arguments(
+        box, sensors), check=True, capture_output=True)
+    for path in done[base]:
+        with open(path, "rb") as mine, open(os.path.join(by_hand, os.path.basename(path)), "rb") as theirs:
+            assert mine.read() == theirs.read(), path
+
+    stamps = {p: os.stat(p).st_mtime_ns for w in done.values() for p in w}
+    again = survey.export(out, format="mseed", scheduler=cluster, progress=False)
+    assert {b: again[b] for b in done} == done
+    assert all(os.stat(p).st_mtime_ns == stamps[p] for p in stamps)
+    # A file changed after the export makes its recording's folder incomplete: redone, alone.
+    cut = sorted(p for p in stamps if p.endswith(".mseed"))[0]
+    with open(cut, "r+b") as f:
+        f.truncate(os.path.getsize(cut) // 2)
+    again = survey.export(out, format="mseed", scheduler=cluster, progress=False)
+    redone = {p for p in stamps if os.stat(p).st_mtime_ns != stamps[p]}
+    assert cut in redone and {os.path.dirname(p) for p in redone} == {os.path.dirname(cut)}
+    assert olmtsfil.survey.folder_complete(os.path.dirname(cut))
+
+
+def test_jobs_that_need_the_tool_say_where_it_was_looked_for(survey, tmp_path, monkeypatch):
+    import olmtsfil.survey
+    monkeypatch.setenv("OLMTSFIL_TOOL", str(tmp_path / "no-such-olmts"))
+    with pytest.raises(olmtsfil.survey.ToolNotFoundError, match="OLMTSFIL_TOOL"):
+        survey.export(str(tmp_path / "out"), format="mseed")
+    with pytest.raises(olmtsfil.survey.ToolNotFoundError):
+        survey.spectra()
+    assert not os.path.exists(tmp_path / "out")
+
+
+# ---- calibrated spectra and the field, lazily ---------------------------------------------------
+
+@pytest.fixture
+def cals(calibrations):
+    import olmtsfil
+    box_path, sensor_paths = calibrations
+    with olmtsfil.Calibration.box(box_path) as box:
+        sensors = [olmtsfil.Calibration.sensor(path) for path in sensor_paths]
+        yield box, dict(zip(("Hx", "Hy", "Hz"), sensors))
+        for sensor in sensors:
+            sensor.close()
+
+
+@pytest.fixture(scope="module")
+def threads():
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=False,
+                                  dashboard_address=None) as c, distributed.Client(c) as client:
+        yield client
+
+
+def test_survey_spectra_are_the_coefficients_divided_by_the_matched_chain(sample, threads):
+    import olmtsfil
+    import olmtsfil.survey
+    from olmtsfil import units
+    survey = olmtsfil.survey.Survey(sample["directory"])
+    base = sample["base"]
+    assert base in survey.recordings
+    box, sensors = survey._calibrations_by_base()[base]
+    assert box and len(sensors) == 3
+    raw = survey.spectra(units="fraction", scheduler=threads, progress=False)[base]
+    field = survey.spectra(scheduler=threads, progress=False)[base]
+    with olmtsfil.Recording(base) as rec:
+        eager = rec.spectra()
+        assert np.array_equal(raw.values, eager.values) and np.array_equal(raw.frequency, eager.frequency)
+        assert np.array_equal(raw.record_time, eager.record_time)
+        # The chain of the time-series stream at the spectral rate, with the matched files.
+        k = next(n for n in rec.streams if n and rec.sample_rate(n) == rec.sample_rate(0))
+        with olmtsfil.Calibration.box(box) as b:
+            cals = [olmtsfil.Calibration.sensor(p) for p in sensors]
+            chain = units.Chain(rec, k, b, dict(zip(("Hx", "Hy", "Hz"), cals)))
+            response, _ = chain.response(eager.frequency)
+        names = rec.channel_names
+    assert field.units == "deconvolved" and field.channels == names
+    np.testing.assert_allclose(field.values, eager.values * 2 ** 23 / response, rtol=1e-12)
+
+
+def test_lazy_nominal_units_equal_the_eager_conversion(rec, cals, threads):
+    box, sensors = cals
+    for k in (2, 3):  # three bursts in one file; one run over three files
+        rec.streams[k].rewind()
+        runs = []
+        while True:
+            scans = rec.read(None, stream=k, units="nominal", box=box, sensor=sensors)
+            if len(scans.data) == 0:
+                break
+            runs.append(scans.data)
+            eager_units, delay = scans.units, scans.delay
+        rec.streams[k].rewind()
+        lazy = rec.to_dask(k, units="nominal", chunk_bytes=200_000, box=box.base, sensor=sensors)
+        assert len(lazy.chunks) > 3 and lazy.units == eager_units and lazy.delay == delay
+        assert threads.compute(lazy.data).result().tobytes() == np.concatenate(runs).tobytes()
+    with pytest.raises(ValueError, match="deconvolved units cannot be formed chunk by chunk"):
+        rec.to_dask(3, units="deconvolved", box=box)
+    with pytest.raises(ValueError, match="box calibration"):
+        rec.to_dask(3, units="nominal")
+    with pytest.raises(ValueError, match="nominal"):
+        rec.to_dask(3, units="counts", box=box)

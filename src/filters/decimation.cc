@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "filters/acquisition_delay.h"
+#include "filters/decimation_chain.h"
 
 namespace olmtsfil {
 namespace {
@@ -30,28 +31,41 @@ double StageQuotient(double a, double b) {
   return a / b;
 }
 
-// The 2400 Hz FIR stage with its 4800 Hz sinc divided out, and the same pair at
-// 150 Hz, applied to the magnitude m of the stages before them.
-double Through2400Stage(double m, double f) {
-  return StageQuotient(StageProduct(m, FirGain(f, 2400.0)), SincRatio(f, 5, 4800.0, 2400.0));
-}
-double Through150Stage(double m, double f) {
-  return StageQuotient(StageProduct(m, FirGain(f, 150.0)), SincRatio(f, 5, 300.0, 150.0));
+// A low-rate FIR stage at `rate` with the sinc at twice that rate divided out,
+// applied to the magnitude m of the stages before it.
+double ThroughLowRateStage(double m, double f, double rate) {
+  return StageQuotient(StageProduct(m, FirGain(f, rate)), SincRatio(f, kLowStageSincOrder, 2.0 * rate, rate));
 }
 
-// Chains 4 to 7: 24 kHz front stage (FIR for 4, taper otherwise), then a sinc
-// to fs (7) or to 2 fs followed by a FIR (4 to 6), then the low-rate stages.
-double TaperedChain(double f, double fs, int32_t chain_type) {
-  double m = chain_type == 4 ? FirGain(f, 24000.0) : EdgeTaper(f, 24000.0);
-  if (fs < 24000.0) {
-    if (chain_type == 7)
-      m = StageProduct(m, SincRatio(f, 5, 24000.0, fs));
-    else
-      m = StageProduct(StageProduct(m, SincRatio(f, 5, 24000.0, 2.0 * fs)), FirGain(f, fs));
+double FrontMagnitude(const DecimationChain& c, double f, double fs, int16_t stream) {
+  switch (c.front) {
+    case ChainFront::kSinc:
+      return SincPower(f, c.sinc_order, fs);
+    case ChainFront::kSincFir:
+      return StageProduct(SincPower(f, c.sinc_order, 2.0 * fs), FirGain(f, fs));
+    case ChainFront::kFir:
+    case ChainFront::kTaper: {
+      double m = c.front == ChainFront::kFir ? FirGain(f, c.front_rate) : EdgeTaper(f, c.front_rate);
+      if (fs < c.front_rate) {
+        if (c.sinc_to_fs)
+          m = StageProduct(m, SincRatio(f, c.sinc_order, c.front_rate, fs));
+        else
+          m = StageProduct(StageProduct(m, SincRatio(f, c.sinc_order, c.front_rate, 2.0 * fs)), FirGain(f, fs));
+      }
+      return m;
+    }
+    case ChainFront::kTaperCosine:
+      return StageProduct(StageProduct(EdgeTaper(f, c.front_rate), CosineShape(f, c.front_rate)),
+                          SincRatio(f, c.sinc_order, c.front_rate, fs));
+    case ChainFront::kTaperToStreamRate: {
+      double m = EdgeTaper(f, c.front_rate);
+      // Stream k runs at front_rate / 2^k. Scaling by a power of two is exact, so
+      // this equals the division by the shifted integer without its overflow for large k.
+      if (stream > 0) m = StageProduct(m, SincRatio(f, c.sinc_order, c.front_rate, std::ldexp(c.front_rate, -stream)));
+      return m;
+    }
   }
-  if (fs < 2400.0) m = Through2400Stage(m, f);
-  if (fs < 150.0) m = Through150Stage(m, f);
-  return m;
+  return 0.0;
 }
 
 }  // namespace
@@ -166,55 +180,22 @@ Status CombResponse(double freq, int16_t stream, int32_t tcmb, int32_t k8sr, int
 }
 
 double DecimMagnitude(double freq, double fs, int16_t stream, int32_t chain_type) {
-  const double f = freq;
-  switch (chain_type) {
-    case 1:
-      return SincPower(f, 5, fs);
-    case 2:
-    case 3: {
-      double m = StageProduct(SincPower(f, 5, 2.0 * fs), FirGain(f, fs));
-      if (chain_type == 2 && stream != 3) m = Through2400Stage(m, f);
-      return m;
-    }
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-      return TaperedChain(f, fs, chain_type);
-    case 8: {
-      double m = SincPower(f, 5, fs);
-      if (stream != 3) m = Through2400Stage(m, f);
-      return m;
-    }
-    case 10:
-      return SincPower(f, 11, fs);
-    case 11:
-    case 12: {
-      double m = EdgeTaper(f, 24000.0);
-      if (fs < 24000.0) {
-        if (chain_type == 12)
-          m = StageProduct(m, SincRatio(f, 11, 24000.0, fs));
-        else
-          m = StageProduct(StageProduct(m, SincRatio(f, 11, 24000.0, 2.0 * fs)), FirGain(f, fs));
-      }
-      return m;
-    }
-    case 13:
-    case 14:
-    case 15: {
-      const double r = chain_type == 13 ? 24000.0 : chain_type == 14 ? 48000.0 : 96000.0;
-      return StageProduct(StageProduct(EdgeTaper(f, r), CosineShape(f, r)), SincRatio(f, 11, r, fs));
-    }
-    case 17: {
-      double m = EdgeTaper(f, 24000.0);
-      // Stream k runs at 24000 / 2^k. Scaling by a power of two is exact, so this
-      // equals the division by the shifted integer without its overflow for large k.
-      if (stream > 0) m = StageProduct(m, SincRatio(f, 10, 24000.0, std::ldexp(24000.0, -stream)));
-      return m;
-    }
-    default:
-      return 0.0;
+  const DecimationChain* chain = FindDecimationChain(chain_type);
+  if (chain == nullptr) return 0.0;
+  double m = FrontMagnitude(*chain, freq, fs, stream);
+  switch (chain->low_stages) {
+    case LowRateStages::kNone:
+      break;
+    case LowRateStages::k2400ExceptStream3:
+      if (stream != 3) m = ThroughLowRateStage(m, freq, kStage2400Rate);
+      break;
+    case LowRateStages::kBelowTheirRates:
+      if (!chain->magnitude_low_stages) break;
+      if (fs < kStage2400Rate) m = ThroughLowRateStage(m, freq, kStage2400Rate);
+      if (fs < kStage150Rate) m = ThroughLowRateStage(m, freq, kStage150Rate);
+      break;
   }
+  return m;
 }
 
 Status DecimResponse(double freq, double fs, int16_t stream, int32_t chain_type, int32_t k8sr, int32_t lfrq,

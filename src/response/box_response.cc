@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "filters/decimation.h"
 #include "response/front_end_eval.h"
+#include "table/components.h"
 #include "table/derived_parameters.h"
 
 namespace olmtsfil {
@@ -15,9 +16,10 @@ namespace {
 constexpr int kChannels = FrontEndModel::kMaxChannels;
 constexpr std::size_t kText = 16;
 
-// The six field components in the order the settings are applied.
-enum Component { kEx, kEy, kEz, kHx, kHy, kHz, kComponents };
-constexpr const char* kChannelNames[kComponents] = {"CHEX", "CHEY", "CHEZ", "CHHX", "CHHY", "CHHZ"};
+// The six field components' channel parameters, in the order the settings are applied.
+constexpr const char* kChannelNames[kComponentCount] = {kComponentNames[kEx].parameter, kComponentNames[kEy].parameter,
+                                                        kComponentNames[kEz].parameter, kComponentNames[kHx].parameter,
+                                                        kComponentNames[kHy].parameter, kComponentNames[kHz].parameter};
 
 bool IsFinite(Complex z) { return std::isfinite(z.re) && std::isfinite(z.im); }
 
@@ -66,8 +68,20 @@ Status CalcBoxRespCircuit(Calibration& cal, const ParameterTable& table, double 
   char version[kText];
   if (Status s = ReadUpperText(table, "VER", version); s != Status::kOk) return s;
 
-  static constexpr const char* kNames[14] = {"CHEX", "CHEY", "CHEZ", "CHHX", "CHHY", "CHHZ", "ACDC",
-                                             "ACDH", "EGNC", "HGNC", "LPFR", "EXR",  "EYR",  "EZR"};
+  static constexpr const char* kNames[14] = {kChannelNames[kEx],
+                                             kChannelNames[kEy],
+                                             kChannelNames[kEz],
+                                             kChannelNames[kHx],
+                                             kChannelNames[kHy],
+                                             kChannelNames[kHz],
+                                             "ACDC",
+                                             "ACDH",
+                                             "EGNC",
+                                             "HGNC",
+                                             "LPFR",
+                                             "EXR",
+                                             "EYR",
+                                             "EZR"};
   int32_t v[14];
   if (Status s = ReadIntegers(table, kNames, v, "CHEZ", "EZR"); s != Status::kOk) return s;
   const int32_t acdc = v[6], acdh = v[7], egnc = v[8], hgnc = v[9], lpfr = v[10];
@@ -77,7 +91,7 @@ Status CalcBoxRespCircuit(Calibration& cal, const ParameterTable& table, double 
   const bool board = TextOf(version) == "4270A0" || TextOf(version) == "4270A1";
 
   FrontEndSettings settings;
-  for (int component = kEx; component < kComponents; ++component) {
+  for (int component = kEx; component < kComponentCount; ++component) {
     const int32_t channel = v[component];
     if (!ValidChannel(channel)) continue;
     const auto c = static_cast<std::size_t>(channel - 1);
@@ -115,13 +129,13 @@ Status CalcBoxRespTable(Calibration& cal, const ParameterTable& table, int32_t s
   const int32_t key = minute_board ? cal.Key(0) : stream;
 
   std::array<int32_t, kChannels> coupling_code{};
-  int32_t channels[kComponents];
+  int32_t channels[kComponentCount];
   if (Status s = ReadIntegers(table, kChannelNames, channels, "CHEZ"); s != Status::kOk) return s;
   if (!minute_board) {
     static constexpr const char* kCouplingNames[2] = {"ACDC", "ACDH"};
     int32_t coupling[2];
     if (Status s = ReadIntegers(table, kCouplingNames, coupling, {}); s != Status::kOk) return s;
-    for (int component = kEx; component < kComponents; ++component) {
+    for (int component = kEx; component < kComponentCount; ++component) {
       if (!ValidChannel(channels[component])) continue;
       coupling_code[static_cast<std::size_t>(channels[component] - 1)] = component <= kEz ? coupling[0] : coupling[1];
     }

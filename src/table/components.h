@@ -9,11 +9,17 @@ struct ComponentName {
   const char* parameter;  // table parameter holding the component's channel number (0: not recorded)
   const char* name;       // "Ex" ... "Hz"
   bool magnetic;
+  const char* length;  // table parameter of the dipole length in metres (electric components)
+  const char* serial;  // table parameter of the sensor serial (magnetic components)
 };
 
-inline constexpr ComponentName kComponentNames[6] = {
-    {"CHEX", "Ex", false}, {"CHEY", "Ey", false}, {"CHEZ", "Ez", false},
-    {"CHHX", "Hx", true},  {"CHHY", "Hy", true},  {"CHHZ", "Hz", true},
+// Positions in kComponentNames.
+enum ComponentIndex { kEx, kEy, kEz, kHx, kHy, kHz, kComponentCount };
+
+inline constexpr ComponentName kComponentNames[kComponentCount] = {
+    {"CHEX", "Ex", false, "EXLN", nullptr}, {"CHEY", "Ey", false, "EYLN", nullptr},
+    {"CHEZ", "Ez", false, "EZLN", nullptr}, {"CHHX", "Hx", true, nullptr, "HSNX"},
+    {"CHHY", "Hy", true, nullptr, "HSNY"},  {"CHHZ", "Hz", true, nullptr, "HSNZ"},
 };
 
 }  // namespace olmtsfil

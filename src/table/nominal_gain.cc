@@ -1,6 +1,7 @@
 #include "table/nominal_gain.h"
 
 #include "common/text.h"
+#include "table/components.h"
 
 namespace olmtsfil {
 
@@ -28,8 +29,10 @@ Status ReadChannels(const ParameterTable* table, Channels& ch) {
     int32_t* number;
     bool counts;
   };
-  const Item items[] = {{"CHEX", &ch.ex, true}, {"CHEY", &ch.ey, true}, {"CHEZ", &ch.ez, false},
-                        {"CHHX", &ch.hx, true}, {"CHHY", &ch.hy, true}, {"CHHZ", &ch.hz, true}};
+  const Item items[] = {
+      {kComponentNames[kEx].parameter, &ch.ex, true},  {kComponentNames[kEy].parameter, &ch.ey, true},
+      {kComponentNames[kEz].parameter, &ch.ez, false}, {kComponentNames[kHx].parameter, &ch.hx, true},
+      {kComponentNames[kHy].parameter, &ch.hy, true},  {kComponentNames[kHz].parameter, &ch.hz, true}};
   Status status = Status::kOk;
   for (const Item& item : items) {
     if (status != Status::kOk) break;

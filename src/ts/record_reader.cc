@@ -82,12 +82,6 @@ Status Recording::Seek(int k, TimeStamp time, int32_t mode) {
   return CompareStamps(s.next_tag.Utc(), time) == 0 ? Status::kOk : Status::kSeekLater;
 }
 
-double GapTestRate(const Tag& tag) {
-  double rate = static_cast<double>(tag.Rate());
-  if (tag.Runt() != 0) rate *= 0.016666666666666666;
-  return rate;
-}
-
 Status Recording::CountGap(int k, GapCounts* counts) const {
   const StreamState& s = stream(k);
   if (s.open_status != Status::kOk) return Status::kBadStream;

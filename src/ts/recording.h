@@ -53,11 +53,6 @@ struct GapCounts {
   double record_scans = 0;    // scan count of the last record
 };
 
-// Samples per second of a time-series tag as the gap test counts them: RATE per
-// second, or per minute for any non-zero unit code (the spectral frequencies read
-// the unit code differently).
-double GapTestRate(const Tag& tag);
-
 class Recording {
  public:
   static constexpr int kStreams = 6;

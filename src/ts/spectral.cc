@@ -132,27 +132,7 @@ double Recording::DftFrequency(int32_t freq_index) const {
   if (level > 23) return 0.0;
   double scale = 0.0;
   if (t.Wiscn() != 0) {
-    double unit;
-    switch (t.bytes[20]) {
-      case 0x00:
-        unit = 1.0;
-        break;
-      case 0x01:
-        unit = 0.01666666666666667;
-        break;
-      case 0x02:
-        unit = 0.0002777777777777778;
-        break;
-      case 0xFF:
-        unit = 10.0;
-        break;
-      case 0xFE:
-        unit = 100.0;
-        break;
-      default:
-        unit = 0.0;
-        break;
-    }
+    const double unit = SpectralRateUnit(t);
     scale = (unit * 0.5 * t.Rate()) / (static_cast<double>(int64_t{1} << level) * t.Wiscn());
   }
   const int64_t j = nfrqd + (level - levtp) * nfrqd + nfrqt - freq_index;

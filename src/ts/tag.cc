@@ -24,4 +24,27 @@ int RateClassStream(const Tag& tag) {
   return 4;
 }
 
+double GapTestRate(const Tag& tag) {
+  double rate = static_cast<double>(tag.Rate());
+  if (tag.Runt() != 0) rate *= 0.016666666666666666;
+  return rate;
+}
+
+double SpectralRateUnit(const Tag& tag) {
+  switch (tag.bytes[20]) {
+    case 0x00:
+      return 1.0;
+    case 0x01:
+      return 0.01666666666666667;
+    case 0x02:
+      return 0.0002777777777777778;
+    case 0xFF:
+      return 10.0;
+    case 0xFE:
+      return 100.0;
+    default:
+      return 0.0;
+  }
+}
+
 }  // namespace olmtsfil

@@ -63,4 +63,15 @@ bool TagsAgree(const Tag& first, const Tag& tag);
 // takes records of this RATE.
 int RateClassStream(const Tag& tag);
 
+// The two readings of the RUNT byte. Recordings rely on each where it is used, so
+// they are kept apart here rather than made to agree.
+//
+// Samples per second of a time-series tag as the gap test counts them: RATE per
+// second when RUNT is 0, per minute for any other value.
+double GapTestRate(const Tag& tag);
+// Hertz per unit of RATE for the spectral frequencies: 1 (RUNT 0), 1/60 (1),
+// 1/3600 (2), 10 (0xFF), 100 (0xFE); 0 for any other code, which gives every
+// frequency of the cycle as 0.
+double SpectralRateUnit(const Tag& tag);
+
 }  // namespace olmtsfil

@@ -7,25 +7,14 @@
 #include <cstring>
 #include <numbers>
 
+#include "table/components.h"
+
 namespace olmtsfil::units {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
 constexpr double kCountsFullScale = 8388608.0;  // 2^23: a fraction of 1.0 is 2^23 counts
 constexpr double kDefaultFullScaleVolts = 6.4;  // the library's own default for "FSCV"
-
-struct Component {
-  const char* parameter;  // channel number in the table
-  const char* name;
-  bool magnetic;
-  const char* length;  // dipole length (electric) in metres
-  const char* serial;  // sensor serial (magnetic)
-};
-constexpr Component kComponents[] = {
-    {"CHEX", "Ex", false, "EXLN", nullptr}, {"CHEY", "Ey", false, "EYLN", nullptr},
-    {"CHEZ", "Ez", false, "EZLN", nullptr}, {"CHHX", "Hx", true, nullptr, "HSNX"},
-    {"CHHY", "Hy", true, nullptr, "HSNY"},  {"CHHZ", "Hz", true, nullptr, "HSNZ"},
-};
 
 std::string Text16(const char* raw) {
   std::string s(raw, strnlen(raw, 16));
@@ -140,8 +129,8 @@ int32_t Chain::Build(const ChainInputs& in) {
   const bool have_nominal = ReadTableDouble(ts_, nominal_name, &nominal);
 
   channels_.assign(static_cast<std::size_t>(count), ChannelChain{});
-  std::vector<const Component*> component_of(static_cast<std::size_t>(count), nullptr);
-  for (const Component& comp : kComponents) {
+  std::vector<const ComponentName*> component_of(static_cast<std::size_t>(count), nullptr);
+  for (const ComponentName& comp : kComponentNames) {
     int32_t n = 0;
     if (ReadPrmHT(ts_, comp.parameter, OLMTS_TYPE_INT32, &n) != OLMTS_OK || n < 1 || n > count) continue;
     if (component_of[static_cast<std::size_t>(n - 1)] == nullptr) component_of[static_cast<std::size_t>(n - 1)] = &comp;
@@ -149,7 +138,7 @@ int32_t Chain::Build(const ChainInputs& in) {
 
   for (int c = 0; c < count; ++c) {
     ChannelChain& ch = channels_[static_cast<std::size_t>(c)];
-    const Component* comp = component_of[static_cast<std::size_t>(c)];
+    const ComponentName* comp = component_of[static_cast<std::size_t>(c)];
     ch.component = comp != nullptr ? comp->name : "";
     if (comp == nullptr) {
       ch.units = "V";  // nothing says what feeds this channel: the box input

@@ -7,6 +7,7 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "writer/box_circuit.h"
 #include "writer/calibration_writer.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
@@ -48,12 +49,14 @@ void WriteCoil(const std::string& base, const std::string& serial, int number) {
   file.Write(base);
 }
 
+// A measurement of the front-end circuit the tables' hardware names, so that
+// every stream's box stage has its gain and the exports carry responses.
 void WriteBox(const std::string& base, int serial) {
-  BoxSpec desc;
-  desc.tables = 3;
-  desc.points = 12;
-  CalibrationFile file = BoxCalibration(desc);
+  BoxCircuit circuit;
+  CalibrationFile file = CircuitCalibration(circuit, 5, 24, 0.01, 20000.0, "OLM5");
   file.header.snum = static_cast<uint16_t>(serial);
+  file.header.ver = "4270A2";
+  file.header.hatt = 0.2;
   file.Write(base);
 }
 

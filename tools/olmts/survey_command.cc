@@ -40,6 +40,12 @@ void RunSurvey(const std::vector<std::string>& arguments) {
   if (std::getenv("OLMTSFIL_LIBRARY") == nullptr && dladdr(reinterpret_cast<void*>(&TSOpenHT), &info) != 0 &&
       info.dli_fname != nullptr)
     setenv("OLMTSFIL_LIBRARY", info.dli_fname, 1);
+  // The package's export and spectra jobs run this very tool per recording.
+  if (std::getenv("OLMTSFIL_TOOL") == nullptr) {
+    std::vector<char> self(4096);
+    const ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    if (n > 0) setenv("OLMTSFIL_TOOL", std::string(self.data(), static_cast<std::size_t>(n)).c_str(), 1);
+  }
   const char* python = std::getenv("OLMTSFIL_PYTHON");
   if (python == nullptr || *python == '\0') python = "python3";
   std::vector<std::string> args = {python, "-m", "olmtsfil.survey"};

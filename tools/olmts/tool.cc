@@ -316,10 +316,9 @@ std::optional<TimeStamp> TagTime(TsHandle* recording, int stream, int which) {
 }
 
 double TagRate(TsHandle* recording, int stream, int which) {
-  const auto rate = TagInt(recording, stream, which, "RATE");
-  const auto unit = TagInt(recording, stream, which, "RUNT");
-  if (!rate) return 0;
-  return unit && *unit != 0 ? *rate / 60.0 : static_cast<double>(*rate);
+  double rate = 0;
+  if (olmts_record_rate_hz(recording, stream, which, &rate) != OLMTS_OK) return 0;
+  return rate;
 }
 
 std::string TableText(TsHandle* recording, const char* name) {

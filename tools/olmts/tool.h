@@ -94,9 +94,9 @@ std::vector<std::string> ChannelNames(TsHandle* recording, int count);
 // Reads a tag field of the record consumed last (which = 0) or the next one.
 std::optional<int32_t> TagInt(TsHandle* recording, int stream, int which, const char* name);
 std::optional<TimeStamp> TagTime(TsHandle* recording, int stream, int which);
-// Samples per second of the last (which = 0) or next record from its tag: RATE
-// per second, or per minute for any other unit code (as the library's gap test
-// counts them); 0 when the tag has no rate.
+// Samples per second of the last (which = 0) or next record, from the library's gap
+// test (olmts_record_rate_hz), so that every command counts scans as GapHT does;
+// 0 when the tag is not held.
 double TagRate(TsHandle* recording, int stream, int which);
 // A 16-byte text parameter of the table; empty when it has none.
 std::string TableText(TsHandle* recording, const char* name);
