@@ -14,6 +14,7 @@
 #include "olmtsfil.h"
 #include "writer/bytes_io.h"
 #include "writer/sample_recording.h"
+#include "writer/tone_fit.h"
 
 namespace {
 
@@ -108,45 +109,6 @@ class UnitsTest : public ::testing::Test {
 };
 ScratchDirectory* UnitsTest::dir_ = nullptr;
 SampleRecording* UnitsTest::sample_ = nullptr;
-
-// Least-squares amplitude and phase (degrees, of A cos(2 pi f t + phase)) of
-// the tones `freqs` in y(t), with an offset, solved by normal equations.
-std::vector<std::pair<double, double>> FitTones(const std::vector<double>& t, const std::vector<double>& y,
-                                                const std::vector<double>& freqs) {
-  const std::size_t k = 2 * freqs.size() + 1;
-  std::vector<double> a(k * k, 0.0), b(k, 0.0), row(k);
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    for (std::size_t j = 0; j < freqs.size(); ++j) {
-      row[2 * j] = std::cos(2 * kPi * freqs[j] * t[i]);
-      row[2 * j + 1] = std::sin(2 * kPi * freqs[j] * t[i]);
-    }
-    row[k - 1] = 1.0;
-    for (std::size_t p = 0; p < k; ++p) {
-      b[p] += row[p] * y[i];
-      for (std::size_t q = 0; q < k; ++q) a[p * k + q] += row[p] * row[q];
-    }
-  }
-  for (std::size_t p = 0; p < k; ++p)  // Gauss-Jordan; the system is well conditioned
-    for (std::size_t r = 0; r < k; ++r) {
-      if (r == p) continue;
-      const double m = a[r * k + p] / a[p * k + p];
-      for (std::size_t q = 0; q < k; ++q) a[r * k + q] -= m * a[p * k + q];
-      b[r] -= m * b[p];
-    }
-  std::vector<std::pair<double, double>> out;
-  for (std::size_t j = 0; j < freqs.size(); ++j) {
-    const double c = b[2 * j] / a[2 * j * k + 2 * j], s = b[2 * j + 1] / a[(2 * j + 1) * k + 2 * j + 1];
-    out.push_back({std::hypot(c, s), std::atan2(-s, c) * 180 / kPi});
-  }
-  return out;
-}
-
-double WrapDegrees(double d) {
-  d = std::fmod(d, 360.0);
-  if (d > 180) d -= 360;
-  if (d <= -180) d += 360;
-  return d;
-}
 
 TEST_F(UnitsTest, StagesCarryUnitsSourcesAndTheLibrarysResponses) {
   ASSERT_EQ(Open(3), OLMTS_OK);
@@ -426,7 +388,9 @@ TEST_F(UnitsTest, AChannelWithoutAResponseIsNaNAndSparesItsPartner) {
     for (std::size_t i = 0; i < out.size(); i += 5 * 997) {
       EXPECT_TRUE(std::isnan(out[i])) << i;
       EXPECT_TRUE(std::isfinite(out[i + 1])) << i;
-      if (mode == OLMTS_UNITS_DECONVOLVED) EXPECT_NEAR(out[i + 1], whole[i + 1], 1e-9 * std::abs(whole[i + 1])) << i;
+      if (mode == OLMTS_UNITS_DECONVOLVED) {
+        EXPECT_NEAR(out[i + 1], whole[i + 1], 1e-9 * std::abs(whole[i + 1])) << i;
+      }
     }
   }
 }
