@@ -11,7 +11,7 @@ build=${OLMTSFIL_BUILD_DIR:-$root/build}
 # matplotlib and pytest are the ones install-deps.sh provides.
 python=/usr/bin/python3
 
-scripts/install-deps.sh build tools python
+scripts/install-deps.sh build tools python export pydata
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake --preset release -B "$build" >/dev/null

@@ -15,8 +15,9 @@ packages_for() {
     clang) echo "clang-14" ;;
     format) echo "clang-format-14" ;;
     valgrind) echo "valgrind" ;;
-    export) echo "libmseed-dev libxml2-utils" ;;
+    export) echo "pkg-config libmseed-dev libxml2-dev libxml2-utils" ;;
     units) echo "libkissfft-dev" ;;
+    bench) echo "time" ;;
     pydata) echo "python3-pandas python3-xarray python3-netcdf4 python3-h5netcdf python3-dask python3-distributed python3-lxml" ;;
     *) echo "unknown package group: $1" >&2; exit 2 ;;
   esac

@@ -183,3 +183,30 @@ class Recording(HandleOwner):
     def spectra(self, n_coefficients=None):
         """Stream.spectra of stream 0."""
         return self.stream(0).spectra(n_coefficients)
+
+    def to_xarray(self, stream=None, units="counts", box=None, sensor=None, chunks=None, **options):
+        """The stream from its first record as a list of xarray.Dataset, one per
+        contiguous segment (a gap starts the next), in the layout of mth5's
+        RunTS: dimension ``time`` (datetime64[ns]), one variable per component
+        in lower case ("ex", "ey", "hx", "hy", "hz"; "ch<n>" for a channel no
+        component names), attributes on the dataset (station, run, segment,
+        stream, sample_rate, start, end, units_mode, delay_s, delay_samples,
+        delay_applied, latitude, longitude, elevation where the table has them)
+        and on every variable (component, channel_number, type, units,
+        sample_rate, measurement_azimuth, measurement_tilt, dipole_length for
+        electric and sensor_serial for magnetic channels where known).
+
+        ``units``: "counts" (int32, the default; lossless, as in miniSEED),
+        "fraction" (of full scale), or the field in mV/km and nT, "nominal" or
+        "deconvolved", which need ``box`` and take ``sensor`` and the further
+        keywords of olmtsfil.units.read (sensor_channels, require_sensors,
+        force_box, gain_frequency, fmin, fmax, block). Counts and fractions
+        stand at the record stamps; the field stands at the stamp minus the
+        acquisition delay (``delay_applied`` 1).
+
+        ``chunks``: None reads everything now; True (or "auto") or a number of
+        bytes per chunk gives dask-backed variables built on ``to_dask`` (read
+        when computed), for counts, fractions and nominal units; deconvolved
+        units need whole runs and are refused lazily."""
+        from .xarray_io import to_xarray
+        return to_xarray(self, stream, units, box, sensor, chunks, **options)

@@ -15,40 +15,14 @@ namespace olmtsfil {
 
 namespace {
 
-// One header parameter: where it lives in the 132 header bytes and how it reads.
-struct Descriptor {
-  const char* name;
-  ValueType type;
-  int offset;
-  int length;
-};
-
-constexpr Descriptor kUtc{"UTC", ValueType::kTimeStamp, 0, 8};
-constexpr Descriptor kSnum{"SNUM", ValueType::kInt32, 8, 2};
-constexpr Descriptor kNchn{"NCHN", ValueType::kInt32, 10, 2};
-constexpr Descriptor kStat{"STAT", ValueType::kInt32, 14, 2};
-constexpr Descriptor kCtyp{"CTYP", ValueType::kInt32, 16, 1};
-constexpr Descriptor kHw{"HW", ValueType::kText16, 20, 12};
-constexpr Descriptor kVer{"VER", ValueType::kText16, 32, 12};
-constexpr Descriptor kTcmb{"TCMB", ValueType::kInt32, 44, 4};
-constexpr Descriptor kTals{"TALS", ValueType::kInt32, 48, 4};
-constexpr Descriptor kLfrq{"LFRQ", ValueType::kInt32, 52, 4};
-constexpr Descriptor kK8sr{"K8SR", ValueType::kInt32, 56, 4};
-constexpr Descriptor kLpfr{"LPFR", ValueType::kInt32, 60, 4};
-constexpr Descriptor kHsn{"HSN", ValueType::kText16, 64, 12};
-constexpr Descriptor kHatt{"HATT", ValueType::kDouble, 76, 8};
-constexpr Descriptor kHnom{"HNOM", ValueType::kDouble, 84, 8};
-constexpr Descriptor kCphc{"CPHC", ValueType::kDouble, 92, 8};
+using namespace cal_header;
 
 // A box calibration carries no sensor fields: "HSN", "HNOM" and "CPHC" of its
 // header are not readable.
-constexpr Descriptor kBoxDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,  kVer,
-                                          kTcmb, kTals, kLfrq, kK8sr, kLpfr, kHatt};
-constexpr Descriptor kSensorDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,   kVer,  kTcmb,
-                                             kTals, kLfrq, kK8sr, kLpfr, kHsn,  kHatt, kHnom, kCphc};
-
-constexpr int kHwOffset = 20;
-constexpr int kHwLength = 12;
+constexpr CalHeaderField kBoxDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,  kVer,
+                                              kTcmb, kTals, kLfrq, kK8sr, kLpfr, kHatt};
+constexpr CalHeaderField kSensorDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,   kVer,  kTcmb,
+                                                 kTals, kLfrq, kK8sr, kLpfr, kHsn,  kHatt, kHnom, kCphc};
 
 // Front-end variant per channel from the upper-cased hardware identifier. The
 // first matching substring decides; "E" marks boards whose inputs need no variant.
@@ -106,7 +80,7 @@ Status Calibration::Open(int32_t kind, const char* base_name) {
   if (size < kHeaderSize) return Status::kCalHeaderShort;
   std::memcpy(header.data(), bytes.get(), kHeaderSize);
   if (Kind() != kind_byte) return Status::kBadCalKind;
-  UpperCaseInPlace(reinterpret_cast<char*>(header.data() + kHwOffset), kHwLength);
+  UpperCaseInPlace(reinterpret_cast<char*>(header.data() + kHw.offset), kHw.length);
   // Every per-channel array holds 12 channels; a header claiming more (or none)
   // cannot be read safely, so such a file is refused as an unusable header.
   const int channels = ChannelCount();
@@ -183,7 +157,7 @@ Status Calibration::Open(int32_t kind, const char* base_name) {
 }
 
 Status Calibration::ReadParameter(std::string_view name, int32_t type, void* out) const {
-  std::span<const Descriptor> descriptors;
+  std::span<const CalHeaderField> descriptors;
   switch (Kind()) {
     case 1:
       descriptors = kBoxDescriptors;
@@ -195,8 +169,8 @@ Status Calibration::ReadParameter(std::string_view name, int32_t type, void* out
     default:
       return Status::kBadCalKind;
   }
-  const Descriptor* found = nullptr;
-  for (const Descriptor& d : descriptors) {
+  const CalHeaderField* found = nullptr;
+  for (const CalHeaderField& d : descriptors) {
     if (EqualNoCase(name, d.name)) {
       found = &d;
       break;

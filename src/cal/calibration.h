@@ -13,6 +13,36 @@
 
 namespace olmtsfil {
 
+// One header parameter: where it lives in the header bytes and how it reads.
+// The accessors below, the named-field reader and the open take their offsets
+// from these rows.
+struct CalHeaderField {
+  const char* name;
+  ValueType type;
+  int offset;
+  int length;
+};
+
+namespace cal_header {
+inline constexpr CalHeaderField kUtc{"UTC", ValueType::kTimeStamp, 0, 8};
+inline constexpr CalHeaderField kSnum{"SNUM", ValueType::kInt32, 8, 2};
+inline constexpr CalHeaderField kNchn{"NCHN", ValueType::kInt32, 10, 2};
+inline constexpr CalHeaderField kStat{"STAT", ValueType::kInt32, 14, 2};
+inline constexpr CalHeaderField kCtyp{"CTYP", ValueType::kInt32, 16, 1};
+inline constexpr CalHeaderField kHw{"HW", ValueType::kText16, 20, 12};
+inline constexpr CalHeaderField kVer{"VER", ValueType::kText16, 32, 12};
+inline constexpr CalHeaderField kTcmb{"TCMB", ValueType::kInt32, 44, 4};
+inline constexpr CalHeaderField kTals{"TALS", ValueType::kInt32, 48, 4};
+inline constexpr CalHeaderField kLfrq{"LFRQ", ValueType::kInt32, 52, 4};
+inline constexpr CalHeaderField kK8sr{"K8SR", ValueType::kInt32, 56, 4};
+inline constexpr CalHeaderField kLpfr{"LPFR", ValueType::kInt32, 60, 4};
+inline constexpr CalHeaderField kHsn{"HSN", ValueType::kText16, 64, 12};
+inline constexpr CalHeaderField kHatt{"HATT", ValueType::kDouble, 76, 8};
+inline constexpr CalHeaderField kHnom{"HNOM", ValueType::kDouble, 84, 8};
+inline constexpr CalHeaderField kCphc{"CPHC", ValueType::kDouble, 92, 8};
+
+}  // namespace cal_header
+
 // Header (132 bytes, little-endian):
 //   0   8  "UTC"   time stamp as stored      44  4 "TCMB" int32
 //   8   2  "SNUM"  uint16                    48  4 "TALS" int32
@@ -60,8 +90,8 @@ class Calibration {
   // terminated). kBadCalKind, kNoSuchName, kTypeMismatch; `out` untouched on failure.
   Status ReadParameter(std::string_view name, int32_t type, void* out) const;
 
-  int16_t ChannelCount() const { return LoadI16(header.data() + 10); }
-  uint8_t Kind() const { return header[16]; }
+  int16_t ChannelCount() const { return LoadI16(header.data() + cal_header::kNchn.offset); }
+  uint8_t Kind() const { return header[cal_header::kCtyp.offset]; }
 
   int16_t Key(int record) const { return LoadI16(Record(record)); }
   float Frequency(int record) const { return LoadF32(Record(record) + 2); }

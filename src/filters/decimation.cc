@@ -68,6 +68,18 @@ double FrontMagnitude(const DecimationChain& c, double f, double fs, int16_t str
   return 0.0;
 }
 
+// A comb for one mains frequency: the section of stream 5, and the one or two
+// sections of the other streams.
+struct MainsComb {
+  const CombSectionParams* single;
+  const CombSectionParams* first;
+  const CombSectionParams* second;  // null for a single section
+};
+constexpr MainsComb kFirstComb50{&kN50a, &kN50b, nullptr};
+constexpr MainsComb kFirstComb60{&kN60a, &kN60b, nullptr};
+constexpr MainsComb kSecondComb50{&kM50a, &kM50b, &kM50c};
+constexpr MainsComb kSecondComb60{&kM60a, &kM60b, &kM60c};
+
 }  // namespace
 
 double SincPower(double x, int32_t n, double c) {
@@ -125,26 +137,22 @@ Status CombResponse(double freq, int16_t stream, int32_t tcmb, int32_t k8sr, int
     *out = Complex{1.0, 0.0};
     return Status::kOk;
   }
-  if (tcmb == 1) {  // the first comb: one section on stream 5, another elsewhere
-    const bool single = stream == 5;
-    if (lfrq == 50) {
-      *out = CombSection(freq, single ? kN50a : kN50b);
-    } else if (lfrq == 60) {
-      *out = CombSection(freq, single ? kN60a : kN60b);
-    } else {
+  // The first comb and, on recorders with "K8SR" set, the second: one set of
+  // sections on stream 5, another elsewhere.
+  if (tcmb == 1 || (tcmb == 2 && k8sr == 1)) {
+    const MainsComb* comb = nullptr;
+    if (lfrq == 50)
+      comb = tcmb == 1 ? &kFirstComb50 : &kSecondComb50;
+    else if (lfrq == 60)
+      comb = tcmb == 1 ? &kFirstComb60 : &kSecondComb60;
+    else
       return Status::kCombUnsupported;
-    }
-    return Status::kOk;
-  }
-  if (tcmb == 2 && k8sr == 1) {  // the second comb, on recorders with "K8SR" set
-    const bool single = stream == 5;
-    if (lfrq == 50) {
-      *out = single ? CombSection(freq, kM50a) : ComplexMul(CombSection(freq, kM50b), CombSection(freq, kM50c));
-    } else if (lfrq == 60) {
-      *out = single ? CombSection(freq, kM60a) : ComplexMul(CombSection(freq, kM60b), CombSection(freq, kM60c));
-    } else {
-      return Status::kCombUnsupported;
-    }
+    if (stream == 5)
+      *out = CombSection(freq, *comb->single);
+    else if (comb->second == nullptr)
+      *out = CombSection(freq, *comb->first);
+    else
+      *out = ComplexMul(CombSection(freq, *comb->first), CombSection(freq, *comb->second));
     return Status::kOk;
   }
   if ((tcmb == 2 && k8sr == 0) || tcmb == 3 || tcmb == 4) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/bytes.h"
 #include "common/text.h"
 #include "common/typed_value.h"
 
@@ -26,7 +27,7 @@ void WidenLayoutA(const uint8_t* raw, TableEntry& entry) {
   std::memset(&entry, 0, sizeof entry);
   std::size_t name_length = strnlen(reinterpret_cast<const char*>(raw), 8);
   std::memcpy(entry.name, raw, name_length);
-  entry.info_word = static_cast<int32_t>(raw[5] | (raw[6] << 8));
+  entry.info_word = LoadU16(raw + 5);
   entry.info_byte1 = raw[7];
   entry.info_byte2 = raw[8];
   entry.type = raw[11];
@@ -35,8 +36,7 @@ void WidenLayoutA(const uint8_t* raw, TableEntry& entry) {
 
 void FromLayoutB(const uint8_t* raw, TableEntry& entry) {
   std::memcpy(entry.name, raw, 8);
-  entry.info_word =
-      static_cast<int32_t>(raw[8] | (raw[9] << 8) | (raw[10] << 16) | (static_cast<uint32_t>(raw[11]) << 24));
+  entry.info_word = LoadI32(raw + 8);
   entry.info_byte1 = raw[12];
   entry.info_byte2 = raw[13];
   entry.spare = raw[14];

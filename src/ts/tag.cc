@@ -5,15 +5,22 @@ namespace olmtsfil {
 bool TagsAgree(const Tag& first, const Tag& tag) {
   const auto& a = first.bytes;
   const auto& b = tag.bytes;
-  auto same = [&](int offset, int length) {
+  auto same_bytes = [&](int offset, int length) {
     for (int i = offset; i < offset + length; ++i)
       if (a[static_cast<std::size_t>(i)] != b[static_cast<std::size_t>(i)]) return false;
     return true;
   };
-  // SNUM, SCNT, NCHN, LTAG; kind, LSMP; bytes 26, 27, SBREC; bytes 30-31.
-  if (!same(8, 6) || !same(16, 2) || !same(26, 3) || !same(30, 2)) return false;
-  if (tag.Kind() == 0) return same(18, 3);                                 // RATE, RUNT
-  if (tag.Kind() == 15) return same(18, 3) && same(38, 2) && same(41, 1);  // + LEVTP, LEVAL, NFRQD
+  auto same = [&](const TagField& field) { return same_bytes(field.offset, field.length); };
+  constexpr TagField kSnum = TagFieldNamed("SNUM"), kScnt = TagFieldNamed("SCNT"), kNchn = TagFieldNamed("NCHN"),
+                     kLtag = TagFieldNamed("LTAG"), kLsmp = TagFieldNamed("LSMP"), kSbrec = TagFieldNamed("SBREC"),
+                     kRate = TagFieldNamed("RATE"), kRunt = TagFieldNamed("RUNT"), kLevtp = TagFieldNamed("LEVTP"),
+                     kLeval = TagFieldNamed("LEVAL"), kNfrqd = TagFieldNamed("NFRQD");
+  // Bytes 26 and 30-31 have no name but must agree as well.
+  if (!same(kSnum) || !same(kScnt) || !same(kNchn) || !same(kLtag) || !same_bytes(kTagKindOffset, 1) || !same(kLsmp) ||
+      !same_bytes(26, 1) || !same_bytes(kTagTrailerFactorOffset, 1) || !same(kSbrec) || !same_bytes(30, 2))
+    return false;
+  if (tag.Kind() == 0) return same(kRate) && same(kRunt);
+  if (tag.Kind() == 15) return same(kRate) && same(kRunt) && same(kLevtp) && same(kLeval) && same(kNfrqd);
   return true;
 }
 

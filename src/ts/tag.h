@@ -1,4 +1,5 @@
-// The record tag: at most 60 bytes before each data block. Offsets (little-endian):
+// The record tag: at most 60 bytes before each data block, little-endian words.
+// kTagFieldTable below is the one list of its named fields; in short:
 //   0  8 "UTC"   TimeStamp          21 1 "CLST"  (tags of 32 bytes or more)
 //   8  2 "SNUM"                     22 4 "TERR"
 //  10  2 "SCNT"  scans per record   26 1 (must agree)
@@ -16,11 +17,43 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "common/bytes.h"
 #include "ts/time_stamp.h"
 
 namespace olmtsfil {
+
+// The named fields of a tag, readable with the value type codes of table
+// parameters. Bytes without a row (16, 26, 27, 29-31, 43 on) cannot be read by
+// name. The accessors of Tag and the agreement rule take their offsets from here.
+struct TagField {
+  const char* name;
+  uint8_t type;    // ValueType: 0 integer (zero-extended to 4 bytes) or 5 time stamp
+  uint8_t offset;  // first byte in the tag
+  uint8_t length;  // at most 16
+};
+
+// Rows in table order; ends with a row whose name is empty.
+inline constexpr TagField kTagFieldTable[] = {
+    {"UTC", 5, 0, 8},    {"SNUM", 0, 8, 2},   {"SCNT", 0, 10, 2},  {"NCHN", 0, 12, 1},  {"LTAG", 0, 13, 1},
+    {"STAT", 0, 14, 1},  {"SATC", 0, 15, 1},  {"LSMP", 0, 17, 1},  {"RATE", 0, 18, 2},  {"RUNT", 0, 20, 1},
+    {"CLST", 0, 21, 1},  {"TERR", 0, 22, 4},  {"SBREC", 0, 28, 1}, {"WINDX", 0, 32, 4}, {"WISCN", 0, 36, 2},
+    {"LEVTP", 0, 38, 1}, {"LEVAL", 0, 39, 1}, {"NFRQT", 0, 40, 1}, {"NFRQD", 0, 41, 1}, {"NFREQ", 0, 42, 1},
+    {"", 0, 0, 0},
+};
+
+// The row of a field named at compile time; a name not in the table does not compile.
+consteval TagField TagFieldNamed(std::string_view name) {
+  for (const TagField& field : kTagFieldTable)
+    if (name == field.name) return field;
+  throw "no such tag field";
+}
+consteval uint8_t TagOffset(std::string_view name) { return TagFieldNamed(name).offset; }
+
+// Bytes of the tag that carry no name.
+inline constexpr uint8_t kTagKindOffset = 16;           // record kind: 0 time series, 15 spectral
+inline constexpr uint8_t kTagTrailerFactorOffset = 27;  // per-channel factor of the trailer
 
 struct Tag {
   static constexpr int kMaxSize = 60;
@@ -28,23 +61,23 @@ struct Tag {
 
   std::array<uint8_t, kMaxSize> bytes{};
 
-  TimeStamp Utc() const { return StampFromBytes(bytes.data()); }
-  uint16_t Snum() const { return LoadU16(&bytes[8]); }
-  uint16_t Scnt() const { return LoadU16(&bytes[10]); }
-  uint8_t Nchn() const { return bytes[12]; }
-  uint8_t Ltag() const { return bytes[13]; }
-  uint8_t Kind() const { return bytes[16]; }
-  uint8_t Lsmp() const { return bytes[17]; }
-  uint16_t Rate() const { return LoadU16(&bytes[18]); }
-  int8_t Runt() const { return static_cast<int8_t>(bytes[20]); }
-  uint8_t TrailerFactor() const { return bytes[27]; }
-  uint8_t Sbrec() const { return bytes[28]; }
-  int32_t Windx() const { return LoadI32(&bytes[32]); }
-  uint16_t Wiscn() const { return LoadU16(&bytes[36]); }
-  uint8_t Levtp() const { return bytes[38]; }
-  uint8_t Leval() const { return bytes[39]; }
-  uint8_t Nfrqt() const { return bytes[40]; }
-  uint8_t Nfrqd() const { return bytes[41]; }
+  TimeStamp Utc() const { return StampFromBytes(bytes.data() + TagOffset("UTC")); }
+  uint16_t Snum() const { return LoadU16(&bytes[TagOffset("SNUM")]); }
+  uint16_t Scnt() const { return LoadU16(&bytes[TagOffset("SCNT")]); }
+  uint8_t Nchn() const { return bytes[TagOffset("NCHN")]; }
+  uint8_t Ltag() const { return bytes[TagOffset("LTAG")]; }
+  uint8_t Kind() const { return bytes[kTagKindOffset]; }
+  uint8_t Lsmp() const { return bytes[TagOffset("LSMP")]; }
+  uint16_t Rate() const { return LoadU16(&bytes[TagOffset("RATE")]); }
+  int8_t Runt() const { return static_cast<int8_t>(bytes[TagOffset("RUNT")]); }
+  uint8_t TrailerFactor() const { return bytes[kTagTrailerFactorOffset]; }
+  uint8_t Sbrec() const { return bytes[TagOffset("SBREC")]; }
+  int32_t Windx() const { return LoadI32(&bytes[TagOffset("WINDX")]); }
+  uint16_t Wiscn() const { return LoadU16(&bytes[TagOffset("WISCN")]); }
+  uint8_t Levtp() const { return bytes[TagOffset("LEVTP")]; }
+  uint8_t Leval() const { return bytes[TagOffset("LEVAL")]; }
+  uint8_t Nfrqt() const { return bytes[TagOffset("NFRQT")]; }
+  uint8_t Nfrqd() const { return bytes[TagOffset("NFRQD")]; }
 
   // Bytes of one scan: NCHN x LSMP.
   uint32_t ScanSize() const { return static_cast<uint32_t>(Nchn()) * Lsmp(); }

@@ -1,5 +1,4 @@
-// Named fields of a record tag, readable with the value type codes of table
-// parameters. Bytes without a row (16, 26, 27, 29-31, 43 on) cannot be read.
+// Reading the named fields of a record tag (kTagFieldTable, ts/tag.h).
 #pragma once
 
 #include <cstdint>
@@ -9,16 +8,6 @@
 #include "ts/tag.h"
 
 namespace olmtsfil {
-
-struct TagField {
-  const char* name;
-  uint8_t type;    // ValueType: 0 integer (zero-extended to 4 bytes) or 5 time stamp
-  uint8_t offset;  // first byte in the tag
-  uint8_t length;  // at most 16
-};
-
-// Rows in table order; ends with a row whose name is empty.
-extern const TagField kTagFieldTable[];
 
 // Looks `name` up (whole name, ASCII case folded) and delivers the field of `tag`
 // as the requested type: kNoSuchName, kTypeMismatch, `out` untouched on failure.

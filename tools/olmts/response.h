@@ -55,6 +55,12 @@ class InstrumentResponse {
   int channels() const { return channels_; }
   int stream() const { return stream_; }
   std::string box_path() const { return box_->path(); }
+  const Calibration& box_calibration() const { return *box_; }
+  // The sensor calibration the chain uses for a channel (0-based), or null.
+  const Calibration* sensor_calibration(int channel) const {
+    const SensorChannel& s = map_.at(static_cast<std::size_t>(channel));
+    return s.file < 0 ? nullptr : sensors_[static_cast<std::size_t>(s.file)].get();
+  }
   // Where the first stage of a channel comes from, with file names.
   std::string SensorSource(int channel) const;
   std::string ChannelUnits(int channel) const;            // "mV/km", "nT"

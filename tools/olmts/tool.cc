@@ -264,20 +264,6 @@ TimeStamp ParseTime(const std::string& text, double* fraction_s) {
       minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0)
     return fail();
   TimeStamp stamp{};
-  if (offset_s != 0) {
-    TimeStamp local{};
-    local.second = static_cast<uint8_t>(second);
-    local.minute = static_cast<uint8_t>(minute);
-    local.hour = static_cast<uint8_t>(hour);
-    local.day = static_cast<uint8_t>(day);
-    local.month = static_cast<uint8_t>(month);
-    local.year = static_cast<uint8_t>(year % 100);
-    local.century = static_cast<uint8_t>(year / 100);
-    stamp = StampFromSeconds(StampToSeconds(local) - offset_s);
-    const int utc_year = stamp.century * 100 + stamp.year;
-    if (utc_year < 1970 || utc_year > 2099) return fail();
-    return stamp;
-  }
   stamp.second = static_cast<uint8_t>(second);
   stamp.minute = static_cast<uint8_t>(minute);
   stamp.hour = static_cast<uint8_t>(hour);
@@ -285,6 +271,12 @@ TimeStamp ParseTime(const std::string& text, double* fraction_s) {
   stamp.month = static_cast<uint8_t>(month);
   stamp.year = static_cast<uint8_t>(year % 100);
   stamp.century = static_cast<uint8_t>(year / 100);
+  if (offset_s != 0) {
+    // A time given with a zone offset: the fields above are local time.
+    stamp = StampFromSeconds(StampToSeconds(stamp) - offset_s);
+    const int utc_year = stamp.century * 100 + stamp.year;
+    if (utc_year < 1970 || utc_year > 2099) return fail();
+  }
   return stamp;
 }
 

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <iostream>
 
+// The frequencies of a calibration's records are read from the handle the
+// library filled; no second parser of the file.
+#include "c_api/handles.h"
+
 namespace olmts::exporting {
 namespace {
 
@@ -13,6 +17,20 @@ std::string Text(const char* bytes, std::size_t size) { return std::string(bytes
 
 // The FDSN name of the digitiser's output.
 std::string FdsnUnits(const std::string& units) { return units == "counts" ? "count" : units; }
+
+// The distinct record frequencies of a calibration, ascending.
+std::vector<double> RecordFrequencies(const Calibration* calibration) {
+  std::vector<double> out;
+  if (calibration == nullptr || calibration->get() == nullptr) return out;
+  const olmtsfil::Calibration& c = calibration->get()->calibration;
+  for (int i = 0; i < c.record_count; ++i) {
+    const double f = c.Frequency(i);
+    if (f > 0 && std::isfinite(f)) out.push_back(f);
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
 
 }  // namespace
 
@@ -24,11 +42,16 @@ void InstrumentChain::Prepare(int stream) {
   chains_[stream] = std::move(response);
 }
 
-std::vector<double> InstrumentChain::ListFrequencies(double lowest_hz, double rate_hz, double gain_frequency_hz) {
+std::vector<double> InstrumentChain::ListFrequencies(const std::vector<double>& calibrated_hz, double lowest_hz,
+                                                     double rate_hz, double gain_frequency_hz) {
   const double nyquist = rate_hz / 2;
   const double top = nyquist / 10;
   std::vector<double> f;
-  if (lowest_hz > 0 && lowest_hz < top) {
+  // Below the range every calibration covers, one stage would be extrapolated.
+  for (double c : calibrated_hz)
+    if (c > 0 && c >= lowest_hz && c <= nyquist) f.push_back(c);
+  if (f.empty() && lowest_hz > 0 && lowest_hz < top) {
+    // Nothing measured within the band: ten a decade stand in for the records.
     f.push_back(lowest_hz);
     for (int k = static_cast<int>(std::floor(std::log10(lowest_hz) * 10)) + 1; std::pow(10.0, k / 10.0) < top; ++k)
       f.push_back(std::pow(10.0, k / 10.0));
@@ -58,7 +81,12 @@ void InstrumentChain::Describe(int stream, const Component& component, ChannelDe
   double lowest = 0;  // the lowest frequency every measured stage covers
   for (const OlmtsStageInfo& info : infos) lowest = std::max(lowest, info.fmin_hz);
   if (!(lowest > 0)) lowest = rate / 2 * 1e-5;
-  const std::vector<double> freqs = ListFrequencies(lowest, rate, total.gain_frequency_hz);
+  // Every measured stage of the channel is listed on one grid, so that the
+  // stages multiply frequency by frequency: the records of its calibrations,
+  // then the digital filters' fall towards Nyquist.
+  std::vector<double> calibrated = RecordFrequencies(&response.box_calibration());
+  for (double f : RecordFrequencies(response.sensor_calibration(c - 1))) calibrated.push_back(f);
+  const std::vector<double> freqs = ListFrequencies(calibrated, lowest, rate, total.gain_frequency_hz);
 
   channel.stages.clear();
   for (std::size_t s = 0; s < infos.size(); ++s) {

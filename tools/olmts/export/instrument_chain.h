@@ -28,11 +28,14 @@ class InstrumentChain {
   // recorded on `stream`.
   void Describe(int stream, const Component& component, ChannelDescription& channel);
 
-  // The frequencies at which the measured stages are listed: ten a decade from
-  // `lowest_hz` up to a tenth of Nyquist, forty evenly spaced from there to
-  // Nyquist where the digital filters shape the response, and the gain
-  // frequency.
-  static std::vector<double> ListFrequencies(double lowest_hz, double rate_hz, double gain_frequency_hz);
+  // The frequencies at which the measured stages are listed, ascending and
+  // distinct: the calibrations' record frequencies from `lowest_hz` (the
+  // lowest frequency every measured stage covers) up to Nyquist (ten a decade
+  // from `lowest_hz` when none lies there), forty evenly spaced from a tenth of
+  // Nyquist to Nyquist where the digital filters shape the response, and the
+  // gain frequency.
+  static std::vector<double> ListFrequencies(const std::vector<double>& calibrated_hz, double lowest_hz, double rate_hz,
+                                             double gain_frequency_hz);
 
  private:
   const Recording& recording_;
