@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "reader_test_support.h"
+#include "ts/tag.h"
 
 namespace {
 
@@ -135,5 +136,64 @@ TEST_F(TagTest, HandleAndStreamChecks) {
   EXPECT_EQ(ReadTagHT(handle, 2, 1, "NOPE", 77, &v), OLMTS_BAD_STREAM);
   EXPECT_EQ(v, -7);
 }
+
+// ---- The tag's rules, on tag bytes ----------------------------------------------
+
+namespace core {
+
+using olmtsfil::Tag;
+
+Tag TagOfKind(uint8_t kind) {
+  Tag tag;
+  for (std::size_t i = 0; i < tag.bytes.size(); ++i) tag.bytes[i] = static_cast<uint8_t>(i * 7 + 1);
+  tag.bytes[16] = kind;
+  return tag;
+}
+
+// Which bytes a following record must repeat, stated apart from the field table
+// the rule reads: SNUM ... LTAG (8-13), kind and LSMP (16-17), bytes 26-28 and
+// 30-31; RATE and RUNT (18-20) for kinds 0 and 15; LEVTP, LEVAL, NFRQD (38, 39, 41)
+// for kind 15.
+bool MustAgree(uint8_t kind, int byte) {
+  if ((byte >= 8 && byte <= 13) || byte == 16 || byte == 17 || (byte >= 26 && byte <= 28) || byte == 30 || byte == 31)
+    return true;
+  if ((kind == 0 || kind == 15) && byte >= 18 && byte <= 20) return true;
+  return kind == 15 && (byte == 38 || byte == 39 || byte == 41);
+}
+
+TEST(TagRulesTest, AgreementRuleCoversExactlyItsBytes) {
+  for (uint8_t kind : {uint8_t{0}, uint8_t{15}, uint8_t{3}}) {
+    const Tag first = TagOfKind(kind);
+    EXPECT_TRUE(olmtsfil::TagsAgree(first, first));
+    for (int byte = 0; byte < Tag::kMaxSize; ++byte) {
+      if (byte == 16) continue;  // a changed kind is judged by the rules of the new kind
+      Tag next = first;
+      next.bytes[static_cast<std::size_t>(byte)] ^= 0x10;
+      EXPECT_EQ(olmtsfil::TagsAgree(first, next), !MustAgree(kind, byte)) << "kind " << int{kind} << " byte " << byte;
+    }
+    Tag other_kind = first;
+    other_kind.bytes[16] = kind == 0 ? 15 : 0;
+    EXPECT_FALSE(olmtsfil::TagsAgree(first, other_kind));
+  }
+}
+
+TEST(TagRulesTest, GapTestAndSpectralFrequenciesReadTheRateUnitApart) {
+  Tag tag = TagOfKind(0);
+  tag.bytes[18] = 0xC0;  // RATE 4800 (0x12C0)
+  tag.bytes[19] = 0x12;
+  const struct {
+    uint8_t unit;
+    double gap_rate;
+    double spectral_unit;
+  } cases[] = {{0x00, 4800.0, 1.0}, {0x01, 80.0, 1.0 / 60}, {0x02, 80.0, 1.0 / 3600}, {0xFF, 80.0, 10.0},
+               {0xFE, 80.0, 100.0}, {0x03, 80.0, 0.0},      {0x80, 80.0, 0.0}};
+  for (const auto& c : cases) {
+    tag.bytes[20] = c.unit;
+    EXPECT_NEAR(olmtsfil::GapTestRate(tag), c.gap_rate, 1e-12) << int{c.unit};
+    EXPECT_NEAR(olmtsfil::SpectralRateUnit(tag), c.spectral_unit, 1e-15) << int{c.unit};
+  }
+}
+
+}  // namespace core
 
 }  // namespace
