@@ -591,6 +591,43 @@ TEST_F(OlmtsDamaged, AMiddleFileThatCannotBeReadIsNamed) {
       << removed.err;
 }
 
+// JSON output names what the CSV's comment rows say: each column's units, the
+// delay applied to the times, the band restored and the chain's warnings.
+TEST_F(OlmtsTool, ScansAsJsonCarryTheUnitsOfEveryColumnAndTheConversion) {
+  const std::string two_coils =
+      " --box " + dir_->path() + "/box101 --sensor " + dir_->path() + "/coil201 --sensor " + dir_->path() + "/coil202";
+  const std::string args = base_ + " --stream 4 --units deconvolved" + two_coils;
+  const Result json = Run("scans --json " + args);
+  ASSERT_EQ(json.exit_code, 0) << json.err;
+  const Json j = Json::parse(json.out);
+  EXPECT_EQ(j["units"], "deconvolved");
+  const std::vector<std::string> want = {"UTC", "mV/km", "mV/km", "nT", "nT", "nT"};
+  ASSERT_EQ(j["columns"].size(), want.size());
+  for (std::size_t c = 0; c < want.size(); ++c) EXPECT_EQ(j["columns"][c]["units"], want[c]) << c;
+  EXPECT_EQ(j["columns"][5]["name"], "Hz");
+  const Json& conv = j["conversion"];
+  EXPECT_GT(conv["delay_s"].get<double>(), 0.0);
+  EXPECT_GT(conv["band"]["fmax_hz"].get<double>(), conv["band"]["fmin_hz"].get<double>());
+  ASSERT_EQ(conv["warnings"].size(), 1u);
+  EXPECT_NE(conv["warnings"][0].get<std::string>().find("Hz"), std::string::npos) << conv["warnings"][0];
+
+  // The rows are the CSV's, time and values.
+  const std::vector<std::string> csv = Lines(Run("scans " + args).out);
+  std::size_t header = 0;
+  while (header < csv.size() && csv[header].rfind("time,", 0) != 0) ++header;
+  ASSERT_EQ(csv.size() - header - 1, j["rows"].size());
+  for (std::size_t i = 0; i < j["rows"].size(); i += 997) {
+    const std::vector<std::string> cells = Split(csv[header + 1 + i]);
+    EXPECT_EQ(cells[0], j["rows"][i][0]);
+    for (std::size_t c = 1; c < cells.size(); ++c)
+      EXPECT_EQ(std::stod(cells[c]), j["rows"][i][c].get<double>()) << i << " " << c;
+  }
+
+  const Json plain = RunJson("scans --json " + base_ + " --stream 4 --count 3");
+  EXPECT_TRUE(plain["conversion"].is_null());
+  EXPECT_EQ(plain["columns"][1]["units"], "fraction");
+}
+
 TEST_F(OlmtsTool, ScansStopAtTheFirstGapUnlessAskedToGoOnWithTrueTimes) {
   const Result stop = Run("scans " + base_ + " --stream 2");
   EXPECT_EQ(stop.exit_code, 0);

@@ -22,6 +22,10 @@ constexpr double kPeriodsPerBlock = 16.0;
 // Nothing is restored where the response falls below this fraction of its
 // passband gain: dividing by it would only amplify noise and rounding.
 constexpr double kResponseFloor = 1e-6;
+// Relative frequency step between the bins at which the chain's response is
+// evaluated when a filter is designed; linear interpolation between them errs
+// by about the step squared, far below the calibrations' own accuracy.
+constexpr double kDesignStep = 1.0 / 256;
 
 bool PowerOfTwo(int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
 
@@ -62,8 +66,21 @@ class DeconvolvingConverter : public Converter {
         core_(band.block / 2),
         filters_(std::move(filters)),
         forward_(static_cast<std::size_t>(band.block), false),
-        inverse_(static_cast<std::size_t>(band.block), true) {
+        inverse_(static_cast<std::size_t>(band.block), true),
+        half_forward_(static_cast<std::size_t>(band.block / 2), false),
+        half_inverse_(static_cast<std::size_t>(band.block / 2), true) {
     channels_ = channels;
+    // A channel without a response has no filter: it is transformed with one of
+    // zeros (its partner shares the transform) and comes out as NaN.
+    const std::size_t bins = static_cast<std::size_t>(n_ / 2 + 1);
+    for (std::vector<std::complex<double>>& g : filters_) {
+      unusable_.push_back(g.empty());
+      g.resize(bins, 0.0);
+      // A real series has real bins 0 and N/2: an imaginary part there would
+      // leak into the partner channel of the shared transform.
+      g.front() = g.front().real();
+      g.back() = g.back().real();
+    }
     fmin_ = band.fmin;
     fmax_ = band.fmax;
     block_ = band.block;
@@ -71,6 +88,9 @@ class DeconvolvingConverter : public Converter {
     for (std::size_t i = 0; i < taper_.size(); ++i)
       taper_[i] = 0.5 - 0.5 * std::cos(kPi * (static_cast<double>(i) + 0.5) / static_cast<double>(taper_.size()));
     work_.resize(static_cast<std::size_t>(n_));
+    unshuffle_.resize(static_cast<std::size_t>(n_ / 2));
+    for (std::size_t k = 0; k < unshuffle_.size(); ++k)
+      unshuffle_[k] = std::polar(0.5, 2 * kPi * static_cast<double>(k) / static_cast<double>(n_));
     spectrum_.resize(static_cast<std::size_t>(n_));
     segment_.resize(static_cast<std::size_t>(n_) * 2);
     Reset();
@@ -135,20 +155,61 @@ class DeconvolvingConverter : public Converter {
     }
   }
 
+  // A channel left without a partner: its real transform is one of half the
+  // length (even scans as real, odd ones as imaginary parts), unpacked into
+  // bins 0 ... N/2, filtered, packed again and transformed back.
+  void Single(int c, int64_t first, int64_t produced, double* out) {
+    double* a = segment_.data();
+    Segment(c, first, a);
+    const int64_t m = n_ / 2;
+    std::complex<double>* x = spectrum_.data();
+    half_forward_.transform_real(a, x);
+    const std::vector<std::complex<double>>& g = filters_[static_cast<std::size_t>(c)];
+    const auto at = [](int64_t k) { return static_cast<std::size_t>(k); };
+    // Bins 0 and N/2 (real) come packed into x[0]; their filter values are real.
+    const double dc = x[0].real() * g[0].real(), nyquist = x[0].imag() * g[at(m)].real();
+    std::complex<double>* z = work_.data();
+    for (int64_t k = 1; k < m; ++k) x[at(k)] *= g[at(k)];
+    for (int64_t k = 0; k < m; ++k) {
+      const std::complex<double> yk = k == 0 ? std::complex<double>(dc) : x[at(k)];
+      const std::complex<double> ym = k == 0 ? std::complex<double>(nyquist) : std::conj(x[at(m - k)]);
+      // Even and odd scans' transforms of length N/2, as one complex series.
+      const std::complex<double> even = 0.5 * (yk + ym);
+      const std::complex<double> odd = (yk - ym) * unshuffle_[at(k)];
+      z[at(k)] = even + std::complex<double>(-odd.imag(), odd.real());
+    }
+    half_inverse_.transform(z, z + m);
+    const double norm = 1.0 / static_cast<double>(m);
+    const std::complex<double>* y = z + m;
+    for (int64_t i = 0; i < produced; ++i) {
+      const int64_t n = margin_ + i;
+      const std::complex<double> v = y[at(n / 2)];
+      out[static_cast<std::size_t>(i * channels_ + c)] = (n % 2 == 0 ? v.real() : v.imag()) * norm;
+    }
+  }
+
   void Process(bool at_end) {
     const int64_t first = next_ * core_ - margin_;
     const int64_t produced = at_end ? std::min<int64_t>(core_, total_ - next_ * core_) : core_;
-    std::vector<double> out(static_cast<std::size_t>(produced) * static_cast<std::size_t>(channels_));
+    // Straight into the output queue: no buffer of a block's size is made and
+    // freed per block.
+    const std::size_t base = ready_.size();
+    ready_.resize(base + static_cast<std::size_t>(produced) * static_cast<std::size_t>(channels_));
+    double* out = ready_.data() + base;
     double* a = segment_.data();
     double* b = segment_.data() + n_;
     for (int c = 0; c < channels_; c += 2) {
       const bool pair = c + 1 < channels_;
+      if (!pair) {
+        Single(c, first, produced, out);
+        break;
+      }
       Segment(c, first, a);
-      if (pair) Segment(c + 1, first, b);
-      for (int64_t i = 0; i < n_; ++i) work_[static_cast<std::size_t>(i)] = {a[i], pair ? b[i] : 0.0};
+      Segment(c + 1, first, b);
+      for (int64_t i = 0; i < n_; ++i) work_[static_cast<std::size_t>(i)] = {a[i], b[i]};
       forward_.transform(work_.data(), spectrum_.data());
       const std::vector<std::complex<double>>& g1 = filters_[static_cast<std::size_t>(c)];
-      const std::vector<std::complex<double>>* g2 = pair ? &filters_[static_cast<std::size_t>(c + 1)] : nullptr;
+      const std::vector<std::complex<double>>* g2 = &filters_[static_cast<std::size_t>(c + 1)];
       const int64_t half = n_ / 2;
       for (int64_t k = 0; k <= half; ++k) {
         const int64_t m = (n_ - k) % n_;
@@ -157,7 +218,7 @@ class DeconvolvingConverter : public Converter {
         const std::complex<double> x1 = 0.5 * (zk + zm);
         const std::complex<double> x2 = std::complex<double>(0, -0.5) * (zk - zm);
         const std::complex<double> f1 = g1[static_cast<std::size_t>(k)];
-        const std::complex<double> f2 = g2 != nullptr ? (*g2)[static_cast<std::size_t>(k)] : 0.0;
+        const std::complex<double> f2 = (*g2)[static_cast<std::size_t>(k)];
         // Bin k and its mirror N - k of the two real outputs, packed again.
         const std::complex<double> j(0, 1);
         const std::complex<double> yk = f1 * x1 + j * f2 * x2;
@@ -170,14 +231,13 @@ class DeconvolvingConverter : public Converter {
       for (int64_t i = 0; i < produced; ++i) {
         const std::complex<double> y = spectrum_[static_cast<std::size_t>(margin_ + i)] * norm;
         out[static_cast<std::size_t>(i * channels_ + c)] = y.real();
-        if (pair) out[static_cast<std::size_t>(i * channels_ + c + 1)] = y.imag();
+        out[static_cast<std::size_t>(i * channels_ + c + 1)] = y.imag();
       }
     }
     for (int c = 0; c < channels_; ++c)
-      if (filters_[static_cast<std::size_t>(c)].empty())
+      if (unusable_[static_cast<std::size_t>(c)])
         for (int64_t i = 0; i < produced; ++i)
           out[static_cast<std::size_t>(i * channels_ + c)] = std::numeric_limits<double>::quiet_NaN();
-    ready_.insert(ready_.end(), out.begin(), out.end());
     ++next_;
     // Scans before the next block's first are no longer needed.
     const int64_t keep_from = next_ * core_ - margin_;
@@ -188,8 +248,10 @@ class DeconvolvingConverter : public Converter {
   }
 
   const int64_t n_, margin_, core_;
-  std::vector<std::vector<std::complex<double>>> filters_;  // per channel, bins 0 ... N/2; empty: unusable
-  kissfft<double> forward_, inverse_;
+  std::vector<std::vector<std::complex<double>>> filters_;  // per channel, bins 0 ... N/2
+  std::vector<bool> unusable_;                              // per channel: its output is NaN
+  kissfft<double> forward_, inverse_, half_forward_, half_inverse_;
+  std::vector<std::complex<double>> unshuffle_;  // e^{+j 2 pi k / N} / 2, k < N/2
   std::vector<double> taper_;
   std::vector<std::complex<double>> work_, spectrum_;
   std::vector<double> segment_;
@@ -217,7 +279,12 @@ int64_t Converter::Pull(double* out, int64_t capacity) {
   const int64_t n = std::min(available, capacity);
   const auto end = ready_.begin() + n * channels_;
   std::copy(ready_.begin(), end, out);
-  ready_.erase(ready_.begin(), end);
+  // Callers mostly take all there is: then the queue only empties, keeping
+  // its storage for the next blocks.
+  if (end == ready_.end())
+    ready_.clear();
+  else
+    ready_.erase(ready_.begin(), end);
   return n;
 }
 
@@ -279,19 +346,57 @@ int32_t MakeDeconvolvingConverter(Chain& chain, const ConvertOptions& options, s
   for (int c = 0; c < channels; ++c)
     if (passband[static_cast<std::size_t>(c)] > 0)
       filters[static_cast<std::size_t>(c)].assign(static_cast<std::size_t>(band.block / 2 + 1), 0.0);
-  std::vector<std::complex<double>> total(static_cast<std::size_t>(channels));
-  for (int32_t k = 0; k <= band.block / 2; ++k) {
-    const double f = rate * k / band.block;
-    const double w = BandWeight(f, band, rate / 2);
-    if (w == 0) continue;
-    if (int32_t st = chain.TotalResponses(f, total.data()); st != OLMTS_OK) return st;
+  // The responses are smooth on a logarithmic scale of frequency: they are
+  // evaluated at bins a relative step apart (every bin where bins lie farther
+  // apart than that) and interpolated between. A span whose ends fall below the
+  // floor is evaluated bin by bin, so that no value is made up near a zero.
+  const int32_t half = band.block / 2;
+  int32_t first = -1, last = -1;
+  for (int32_t k = 0; k <= half; ++k)
+    if (BandWeight(rate * k / band.block, band, rate / 2) > 0) {
+      if (first < 0) first = k;
+      last = k;
+    }
+  if (first < 0) {
+    *out = std::make_unique<DeconvolvingConverter>(channels, band, std::move(filters));
+    return OLMTS_OK;
+  }
+  const std::size_t nc = static_cast<std::size_t>(channels);
+  auto usable = [&](const std::complex<double>* h, int c) {
+    return std::abs(h[c]) >= kResponseFloor * passband[static_cast<std::size_t>(c)];
+  };
+  auto assign = [&](int32_t k, const std::complex<double>* h) {
+    const double w = BandWeight(rate * k / band.block, band, rate / 2);
+    if (w == 0) return;
     for (int c = 0; c < channels; ++c) {
       std::vector<std::complex<double>>& g = filters[static_cast<std::size_t>(c)];
-      if (g.empty()) continue;
-      const std::complex<double> h = total[static_cast<std::size_t>(c)];
-      if (std::abs(h) < kResponseFloor * passband[static_cast<std::size_t>(c)]) continue;
-      g[static_cast<std::size_t>(k)] = w * kCountsFullScale / h;
+      if (g.empty() || !usable(h, c)) continue;
+      g[static_cast<std::size_t>(k)] = w * kCountsFullScale / h[c];
     }
+  };
+  std::vector<std::complex<double>> lo(nc), hi(nc), mid(nc);
+  int32_t k0 = first;
+  if (int32_t st = chain.TotalResponses(rate * k0 / band.block, lo.data()); st != OLMTS_OK) return st;
+  assign(k0, lo.data());
+  while (k0 < last) {
+    const int32_t k1 = std::min(last, std::max(k0 + 1, static_cast<int32_t>(k0 * (1.0 + kDesignStep))));
+    if (int32_t st = chain.TotalResponses(rate * k1 / band.block, hi.data()); st != OLMTS_OK) return st;
+    bool exact = false;
+    for (int c = 0; c < channels; ++c)
+      if (!filters[static_cast<std::size_t>(c)].empty() && (!usable(lo.data(), c) || !usable(hi.data(), c)))
+        exact = true;
+    for (int32_t k = k0 + 1; k < k1; ++k) {
+      if (exact) {
+        if (int32_t st = chain.TotalResponses(rate * k / band.block, mid.data()); st != OLMTS_OK) return st;
+      } else {
+        const double a = static_cast<double>(k - k0) / static_cast<double>(k1 - k0);
+        for (std::size_t c = 0; c < nc; ++c) mid[c] = (1.0 - a) * lo[c] + a * hi[c];
+      }
+      assign(k, mid.data());
+    }
+    assign(k1, hi.data());
+    lo.swap(hi);
+    k0 = k1;
   }
   *out = std::make_unique<DeconvolvingConverter>(channels, band, std::move(filters));
   return OLMTS_OK;

@@ -5,7 +5,6 @@
 
 #include <complex>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -34,7 +33,7 @@ class Converter {
   int channels_ = 0;
   double fmin_ = 0, fmax_ = 0;
   int32_t block_ = 0;
-  std::deque<double> ready_;  // scans x channels
+  std::vector<double> ready_;  // scans x channels, oldest first
 };
 
 // Status 0 with a new converter in *out, or the reason none can be made.

@@ -43,7 +43,8 @@ ScanUnits::ScanUnits(const Recording& recording, int stream, int channels, const
   }
   if (options.box.empty()) throw ToolError("--units " + options.units + " needs the box calibration (--box)");
   instrument_ = std::make_unique<InstrumentResponse>(recording, stream, options.box, options.sensors, options.chain);
-  for (const std::string& w : instrument_->Warnings()) std::cerr << "olmts: warning: " << w << '\n';
+  warnings_ = instrument_->Warnings();
+  for (const std::string& w : warnings_) std::cerr << "olmts: warning: " << w << '\n';
   if (instrument_->channels() != channels)
     throw ToolError(recording.Where(stream) + ": the records hold " + std::to_string(channels) +
                     " channels, the table names " + std::to_string(instrument_->channels()));
@@ -91,6 +92,26 @@ void ScanUnits::Describe(std::ostream& out, const std::vector<std::string>& name
           << " scans; each contiguous run of records converted on its own\n";
     }
   }
+}
+
+Json ScanUnits::Metadata(const std::vector<std::string>& names) const {
+  Json columns = Json::array({Json{{"name", "time"}, {"units", "UTC"}}});
+  for (std::size_t c = 0; c < names.size(); ++c)
+    columns.push_back(
+        {{"name", names[c]},
+         {"units", converter_ != nullptr ? instrument_->ChannelUnits(static_cast<int>(c)) : options_.units}});
+  Json conversion = nullptr;
+  if (converter_ != nullptr) {
+    conversion = {{"delay_s", delay_s_}, {"time", "the field's: each record's stamp minus the acquisition delay"}};
+    if (options_.units == "deconvolved") {
+      double lo = 0, hi = 0;
+      int32_t block = 0;
+      olmts_converter_band(converter_, &lo, &hi, &block);
+      conversion["band"] = {{"fmin_hz", lo}, {"fmax_hz", hi}, {"block_scans", block}};
+    }
+    conversion["warnings"] = warnings_;
+  }
+  return {{"columns", columns}, {"conversion", conversion}};
 }
 
 void ScanUnits::Push(int64_t record_start, double offset, const double* values) {

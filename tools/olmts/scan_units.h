@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "olmts/output.h"
 #include "olmts/response.h"
 #include "olmts/tool.h"
 
@@ -41,6 +42,10 @@ class ScanUnits {
   bool field() const { return converter_ != nullptr; }
   // Comment lines naming the units of every column (nothing for the default).
   void Describe(std::ostream& out, const std::vector<std::string>& names) const;
+  // The same for JSON output: each column's name and units ("columns"), and for
+  // the field the delay applied, the band restored and the chain's warnings
+  // ("conversion", null for fractions and counts).
+  Json Metadata(const std::vector<std::string>& names) const;
   // One scan stamped record_start + offset seconds.
   void Push(int64_t record_start, double offset, const double* values);
   // The run of records ends (a gap, or the end of what is read).
@@ -55,6 +60,7 @@ class ScanUnits {
   std::unique_ptr<InstrumentResponse> instrument_;
   OlmtsConverter* converter_ = nullptr;
   double delay_s_ = 0;
+  std::vector<std::string> warnings_;
   std::vector<std::pair<int64_t, double>> times_;  // of the scans pushed, not yet out
   std::size_t times_out_ = 0;
   std::vector<double> in_, out_;

@@ -186,10 +186,13 @@ void RunScans(const ScansOptions& options) {
     segment_list.push_back(
         {{"start", FormatTime(seg.start_s, seg.start_fraction, 6)}, {"first_row", seg.first_row}, {"rows", seg.rows}});
   if (options.json) {
+    const Json metadata = units.Metadata(names);
     std::cout << Json{{"base", recording.base()},
                       {"stream", stream},
                       {"channels", names},
                       {"units", options.units.units},
+                      {"columns", metadata["columns"]},
+                      {"conversion", metadata["conversion"]},
                       {"scans", written},
                       {"segments", segment_list},
                       {"stopped_at_gap", stopped_at_gap},

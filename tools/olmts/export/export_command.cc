@@ -20,6 +20,7 @@
 #include "olmts/export/seed_codes.h"
 #include "olmts/export/station_xml.h"
 #include "olmts/tool.h"
+#include "table/components.h"
 
 namespace olmts {
 
@@ -40,28 +41,20 @@ std::optional<double> TableDouble(TsHandle* h, const char* name) {
 // them; otherwise x points north and y east. z points down, as in the usual MT
 // frame.
 std::vector<Component> Components(TsHandle* h) {
-  static const struct {
-    const char* channel_param;
-    const char* name;
-    bool magnetic;
-    char axis;
-    const char* azimuth_param;
-  } kComponents[] = {{"CHEX", "Ex", false, 'x', "EXAZ"},  {"CHEY", "Ey", false, 'y', "EYAZ"},
-                     {"CHEZ", "Ez", false, 'z', nullptr}, {"CHHX", "Hx", true, 'x', "HXAZ"},
-                     {"CHHY", "Hy", true, 'y', "HYAZ"},   {"CHHZ", "Hz", true, 'z', nullptr}};
   std::vector<Component> out;
-  for (const auto& k : kComponents) {
+  for (const olmtsfil::ComponentName& k : olmtsfil::kComponentNames) {
+    const char axis = k.name[1];  // "Ex" -> 'x'
     int32_t channel = 0;
-    if (ReadPrmHT(h, k.channel_param, OLMTS_TYPE_INT32, &channel) != OLMTS_OK || channel < 1 || channel > 12) continue;
+    if (ReadPrmHT(h, k.parameter, OLMTS_TYPE_INT32, &channel) != OLMTS_OK || channel < 1 || channel > 12) continue;
     Component c;
     c.name = k.name;
     c.channel = channel;
     c.magnetic = k.magnetic;
-    c.axis = k.axis;
-    c.azimuth_deg = k.axis == 'y' ? 90 : 0;
-    c.dip_deg = k.axis == 'z' ? 90 : 0;
-    if (k.azimuth_param != nullptr)
-      if (auto azimuth = TableDouble(h, k.azimuth_param)) {
+    c.axis = axis;
+    c.azimuth_deg = axis == 'y' ? 90 : 0;
+    c.dip_deg = axis == 'z' ? 90 : 0;
+    if (k.azimuth != nullptr)
+      if (auto azimuth = TableDouble(h, k.azimuth)) {
         c.azimuth_deg = std::fmod(std::fmod(*azimuth, 360.0) + 360.0, 360.0);
         c.azimuth_from_table = true;
       }
