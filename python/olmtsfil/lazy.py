@@ -27,8 +27,8 @@ DEFAULT_CHUNK_BYTES = 32 << 20  # of the result (float64); a few records at the 
 UNITS = (None, "fs", "fraction", "counts", "nominal")
 CHAIN_KEYWORDS = ("box", "sensor", "sensor_channels", "require_sensors", "force_box", "gain_frequency")
 
-ChainSpec = collections.namedtuple("ChainSpec", "box sensors require_sensors force_box gain_frequency")
-ChainSpec.__doc__ = """What a worker needs to form a stream's chain again: the box
+ChainDesc = collections.namedtuple("ChainDesc", "box sensors require_sensors force_box gain_frequency")
+ChainDesc.__doc__ = """What a worker needs to form a stream's chain again: the box
 calibration's (base, kind), per channel number the sensor calibration's (base,
 kind, block), and the chain's options. Plain values, so it travels to worker
 processes."""
@@ -123,8 +123,8 @@ def _position(library, handle, k, chunk, where):
         check(library.SkipRecHT(handle, k), "SkipRecHT", where)
 
 
-def _chain(base, k, spec):
-    """This thread's Chain of the stream, formed once from ``spec``."""
+def _chain(base, k, desc):
+    """This thread's Chain of the stream, formed once from ``desc``."""
     import warnings
     from .calibration import Calibration
     from .recording import Recording
@@ -132,22 +132,22 @@ def _chain(base, k, spec):
     cache = getattr(_local, "chains", None)
     if cache is None:
         cache = _local.chains = {}
-    key = (base, k, spec)
+    key = (base, k, desc)
     chain = cache.get(key)
     if chain is None:
         rec = Recording(base)
-        box = Calibration(*spec.box)
-        sensors = {number: (Calibration(b, kind), block) for number, (b, kind, block) in spec.sensors}
+        box = Calibration(*desc.box)
+        sensors = {number: (Calibration(b, kind), block) for number, (b, kind, block) in desc.sensors}
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")  # told once, when the array was made
-            chain = Chain(rec, k, box, sensors or None, require_sensors=spec.require_sensors,
-                          force_box=spec.force_box, gain_frequency=spec.gain_frequency)
+            chain = Chain(rec, k, box, sensors or None, require_sensors=desc.require_sensors,
+                          force_box=desc.force_box, gain_frequency=desc.gain_frequency)
         chain._keep = (rec, box, sensors)
         cache[key] = chain
     return chain
 
 
-def read_chunk(base, k, chunk, scans_per_record, channels, units, spec=None):
+def read_chunk(base, k, chunk, scans_per_record, channels, units, desc=None):
     """The scans of one chunk, read on this thread's handle (nominal units:
     converted by this thread's converter of the stream's chain)."""
     library = _native.lib()
@@ -167,15 +167,15 @@ def read_chunk(base, k, chunk, scans_per_record, channels, units, spec=None):
         check(status if status != 0 else 1221, reader.__name__,
               "%s: %d of %d scans of the chunk read" % (where, got.value, rows))
     if units == "nominal":
-        with _chain(base, k, spec).converter("nominal") as converter:
+        with _chain(base, k, desc).converter("nominal") as converter:
             converter.convert(out, in_place=True)
     return out
 
 
-def _chain_spec(recording, k, box=None, sensor=None, sensor_channels=None, require_sensors=False, force_box=False,
+def _chain_desc(recording, k, box=None, sensor=None, sensor_channels=None, require_sensors=False, force_box=False,
                 gain_frequency=None):
     """The Chain of the stream, formed here so that its faults and warnings
-    reach the caller now, and the ChainSpec that forms it again in a worker."""
+    reach the caller now, and the ChainDesc that forms it again in a worker."""
     from .calibration import Calibration
     from .calibration import _sensor_assignments
     from .units import Chain
@@ -188,9 +188,9 @@ def _chain_spec(recording, k, box=None, sensor=None, sensor_channels=None, requi
     chain = Chain(recording, k, box, sensor, sensor_channels, require_sensors, force_box, gain_frequency)
     sensors = tuple(sorted((number, (os.path.abspath(cal.base), cal.kind, block))
                            for number, (cal, block) in _sensor_assignments(recording, sensor, sensor_channels).items()))
-    spec = ChainSpec((os.path.abspath(box.base), box.kind), sensors, bool(require_sensors), bool(force_box),
+    desc = ChainDesc((os.path.abspath(box.base), box.kind), sensors, bool(require_sensors), bool(force_box),
                      None if gain_frequency is None else float(gain_frequency))
-    return chain, spec
+    return chain, desc
 
 
 def chunk_times(base, k, chunk, scans_per_record, rate):
@@ -235,9 +235,9 @@ def to_dask(recording, stream, units=None, chunk_bytes=DEFAULT_CHUNK_BYTES, **ch
     s = recording.stream(stream)
     if s.number == 0:
         raise error_for(1223, None, "stream 0 holds spectral records, not scans")
-    chain, spec = (None, None)
+    chain, desc = (None, None)
     if units == "nominal":
-        chain, spec = _chain_spec(recording, s.number, **chain_options)
+        chain, desc = _chain_desc(recording, s.number, **chain_options)
     base = os.path.abspath(recording.base)
     directory = os.path.dirname(base)
     first = _stream_first_file(base, s.number, set(os.listdir(directory)))
@@ -262,7 +262,7 @@ def to_dask(recording, stream, units=None, chunk_bytes=DEFAULT_CHUNK_BYTES, **ch
         rows = chunk.records * s.scans_per_record
         data_blocks.append(da.from_delayed(
             dask.delayed(read_chunk, pure=True)(base, s.number, chunk, s.scans_per_record, s.channel_count, units,
-                                                spec),
+                                                desc),
             shape=(rows, s.channel_count), dtype=dtype))
         time_blocks.append(da.from_delayed(
             dask.delayed(chunk_times, pure=True)(base, s.number, chunk, s.scans_per_record, rate),
