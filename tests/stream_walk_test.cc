@@ -128,6 +128,36 @@ TEST_F(StreamWalkTest, ACutRecordEndsTheWalkAsReadingWould) {
   EXPECT_EQ(walk.gaps, 0);
 }
 
+TEST_F(StreamWalkTest, ReadingBeforeAndAfterAWalkSeesTheSameBytes) {
+  // The walk reads the files from memory; the stream's own reading must pick up
+  // exactly where it stood before (its buffer holding bytes ahead) and after.
+  Bytes first;
+  WriteSet(&first);
+  const TagSpec t = WalkTag(start);
+  const std::size_t record = t.ltag + t.DataBlockSize();
+  std::vector<uint8_t> buffer(record);
+  auto read = [&] { return ReadRecHT(handle, 1, static_cast<int64_t>(buffer.size()), buffer.data()); };
+  ASSERT_NE(Open(), nullptr);
+  SetConcatHT(handle, 1);
+  ASSERT_EQ(read(), OLMTS_OK);
+  ASSERT_EQ(read(), OLMTS_OK);
+  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(t.DataBlockSize())),
+            Bytes(first.begin() + static_cast<std::ptrdiff_t>(record + t.ltag),
+                  first.begin() + static_cast<std::ptrdiff_t>(2 * record)));
+  OlmtsStreamWalk walk;
+  EXPECT_EQ(olmts_walk_stream(handle, 1, &walk), OLMTS_END_OF_DATA);
+  EXPECT_EQ(walk.records, 7);
+  EXPECT_TRUE(SameStamp(walk.first, AddSeconds(start, 2)));
+  EXPECT_EQ(read(), OLMTS_END_OF_DATA);
+  // Back to the third record of the first file: the bytes read are the file's.
+  ASSERT_EQ(SeekHT(handle, 1, AddSeconds(start, 2), 0), OLMTS_OK);
+  ASSERT_EQ(read(), OLMTS_OK);
+  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(t.DataBlockSize())),
+            Bytes(first.begin() + static_cast<std::ptrdiff_t>(2 * record + t.ltag),
+                  first.begin() + static_cast<std::ptrdiff_t>(3 * record)));
+  EXPECT_TRUE(SameStamp(TagUtc(handle, 1, 0), AddSeconds(start, 2)));
+}
+
 TEST_F(StreamWalkTest, AFaultEndsTheWalkAndArgumentsAreChecked) {
   Bytes file = EncodeStream(WalkTag(start), 3);
   TagSpec other = WalkTag(AddSeconds(start, 3));

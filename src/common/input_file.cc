@@ -1,7 +1,10 @@
 #include "common/input_file.h"
 
 #include <sys/stat.h>
+
+#include <cstring>
 #if !defined(_WIN32)
+#include <sys/mman.h>
 #include <sys/types.h>
 #endif
 
@@ -13,7 +16,18 @@ bool InputFile::Open(const char* path) {
   return file_ != nullptr;
 }
 
+void InputFile::Take(InputFile& other) {
+  file_ = other.file_;
+  map_ = other.map_;
+  map_size_ = other.map_size_;
+  map_position_ = other.map_position_;
+  map_at_end_ = other.map_at_end_;
+  other.file_ = nullptr;
+  other.map_ = nullptr;
+}
+
 void InputFile::Close() {
+  Unmap();
   if (file_ != nullptr) {
     std::fclose(file_);
     file_ = nullptr;
@@ -22,11 +36,26 @@ void InputFile::Close() {
 
 std::size_t InputFile::Read(void* buffer, std::size_t size) {
   if (file_ == nullptr || size == 0) return 0;
+  if (map_ != nullptr) {
+    const uint64_t available = map_position_ < map_size_ ? map_size_ - map_position_ : 0;
+    const std::size_t n = size < available ? size : static_cast<std::size_t>(available);
+    if (n > 0) std::memcpy(buffer, map_ + map_position_, n);
+    map_position_ += n;
+    if (n < size) map_at_end_ = true;
+    return n;
+  }
   return std::fread(buffer, 1, size, file_);
 }
 
 bool InputFile::SeekRelative(int64_t offset) {
   if (file_ == nullptr) return false;
+  if (map_ != nullptr) {
+    // As the stream: a position past the end is allowed, one before the start is not.
+    if (offset < 0 && static_cast<uint64_t>(-(offset + 1)) >= map_position_) return false;
+    map_position_ += static_cast<uint64_t>(offset);
+    map_at_end_ = false;
+    return true;
+  }
 #if defined(_WIN32)
   return _fseeki64(file_, offset, SEEK_CUR) == 0;
 #else
@@ -37,16 +66,28 @@ bool InputFile::SeekRelative(int64_t offset) {
 
 bool InputFile::SeekStart() {
   if (file_ == nullptr) return false;
+  if (map_ != nullptr) {
+    map_position_ = 0;
+    map_at_end_ = false;
+    return true;
+  }
   // Unlike rewind, this tells when the file cannot be positioned (a pipe).
   if (std::fseek(file_, 0, SEEK_SET) != 0) return false;
   std::clearerr(file_);
   return true;
 }
 
-bool InputFile::AtEnd() const { return file_ != nullptr && std::feof(file_) != 0; }
+bool InputFile::AtEnd() const {
+  if (map_ != nullptr) return map_at_end_;
+  return file_ != nullptr && std::feof(file_) != 0;
+}
 
 bool InputFile::RemainingBytes(uint64_t* remaining) const {
   if (file_ == nullptr) return false;
+  if (map_ != nullptr) {
+    *remaining = map_size_ > map_position_ ? map_size_ - map_position_ : 0;
+    return true;
+  }
 #if defined(_WIN32)
   const int64_t position = _ftelli64(file_);
   struct _stati64 info;
@@ -61,5 +102,42 @@ bool InputFile::RemainingBytes(uint64_t* remaining) const {
   *remaining = size > position ? static_cast<uint64_t>(size - position) : 0;
   return true;
 }
+
+#if defined(_WIN32)
+bool InputFile::Map() { return false; }
+void InputFile::Unmap() {}
+#else
+bool InputFile::Map() {
+  if (file_ == nullptr || map_ != nullptr) return map_ != nullptr;
+  const off_t position = ftello(file_);
+  struct stat info;
+  if (position < 0 || fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+      static_cast<uint64_t>(info.st_size) > SIZE_MAX)
+    return false;
+  // The stream's position, whatever it holds in its buffer, is where mapped reads begin.
+  const int eof = std::feof(file_);
+  void* map = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fileno(file_), 0);
+  if (map == MAP_FAILED) return false;
+  map_ = static_cast<const unsigned char*>(map);
+  map_size_ = static_cast<uint64_t>(info.st_size);
+  map_position_ = static_cast<uint64_t>(position);
+  map_at_end_ = eof != 0;
+  return true;
+}
+
+void InputFile::Unmap() {
+  if (map_ == nullptr) return;
+  munmap(const_cast<unsigned char*>(map_), static_cast<std::size_t>(map_size_));
+  map_ = nullptr;
+  if (file_ == nullptr) return;
+  // The stream's own indicator is set again by a read at the end, as a read
+  // through it would have left it.
+  // (A byte the file gained since is given back.)
+  if (fseeko(file_, static_cast<off_t>(map_position_), SEEK_SET) == 0 && map_at_end_) {
+    const int c = std::fgetc(file_);
+    if (c != EOF) std::ungetc(c, file_);
+  }
+}
+#endif
 
 }  // namespace olmtsfil

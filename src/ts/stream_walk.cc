@@ -7,8 +7,19 @@ namespace olmtsfil {
 
 Status Recording::WalkStream(int k, StreamWalk* walk) {
   *walk = StreamWalk{};
+  StreamState& s = mutable_stream(k);
+  // Mapped for the walk only (each file of the set as it is reached): a later
+  // read goes through the stream as before.
+  struct Unmapped {
+    StreamState& s;
+    ~Unmapped() { s.file.Unmap(); }
+  } unmapped{s};
+  int32_t mapped_file = -1;  // tried once per file: one that cannot be mapped is walked through the stream
   for (;;) {
-    StreamState& s = mutable_stream(k);
+    if (mapped_file != s.files_after_first) {
+      mapped_file = s.files_after_first;
+      s.file.Map();
+    }
     // Seeking past the end of a file succeeds, so a data block cut short by the
     // end of its file would pass for a whole record and the set would continue
     // into its next file. A read refuses such a block; so does the walk, leaving
