@@ -31,6 +31,11 @@ Status Recording::WalkStream(int k, StreamWalk* walk) {
       s.next_status = Status::kReadError;
       return Status::kReadError;
     }
+    // Where each tag lies is known only from the one before: fetched one by one,
+    // every tag waits on memory. Records of a stream are of one size, so the tag
+    // some records on is fetched early.
+    constexpr uint64_t kAhead = 8;
+    s.file.WillRead(kAhead * (s.next_tag.Ltag() + s.next_tag.DataBlockSize()) - s.next_tag.Ltag());
     // Any other failed skip leaves the stream failed; its status ends the walk.
     if (Status skipped = SkipRecord(k); skipped != Status::kOk) return skipped;
     if (walk->records == 0) walk->first = s.last_tag.Utc();
