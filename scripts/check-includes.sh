@@ -8,7 +8,9 @@
 #     it may use every layer but c_api/, and only c_api/ (its C wrappers) and
 #     other extensions include it;
 #   - the test-data writer (testing/) computes its expectations independently,
-#     so it includes the public header and its own files only;
+#     so it includes the public header, its own files and, of the core, only
+#     the byte layouts (common/byte_layouts.h), which must stay plain data that
+#     includes no header of the project at all;
 #   - the benchmarks and the fuzz targets are callers of the C interface: they
 #     include no core header either;
 #   - tests and the tool (which shares the library's dated-set rule) may include
@@ -72,9 +74,16 @@ while IFS=: read -r file line target; do
   fi
 done < <(quoted_includes src)
 
-# Callers of the C interface.
+# The byte layouts: shared with the writer, so they include nothing of the project.
+shared_layouts="common/byte_layouts.h"
+while IFS=: read -r file line target; do
+  fail "$file:$line includes \"$target\"; the byte layouts are shared with the test-data writer and include no project header"
+done < <(quoted_includes "src/$shared_layouts")
+
+# Callers of the C interface; the writer may use the byte layouts as well.
 while IFS=: read -r file line target; do
   [ "$target" = "olmtsfil.h" ] && continue
+  case "$file" in testing/*) [ "$target" = "$shared_layouts" ] && continue ;; esac
   to=${target%%/*}
   if [ "$to" != "$target" ] && [ -d "src/$to" ]; then
     fail "$file:$line includes core header \"$target\"; only the public header is theirs to use"

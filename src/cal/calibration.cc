@@ -19,10 +19,10 @@ using namespace cal_header;
 
 // A box calibration carries no sensor fields: "HSN", "HNOM" and "CPHC" of its
 // header are not readable.
-constexpr CalHeaderField kBoxDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,  kVer,
-                                              kTcmb, kTals, kLfrq, kK8sr, kLpfr, kHatt};
-constexpr CalHeaderField kSensorDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,   kVer,  kTcmb,
-                                                 kTals, kLfrq, kK8sr, kLpfr, kHsn,  kHatt, kHnom, kCphc};
+constexpr layout::Field kBoxDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,  kVer,
+                                             kTcmb, kTals, kLfrq, kK8sr, kLpfr, kHatt};
+constexpr layout::Field kSensorDescriptors[] = {kUtc,  kSnum, kNchn, kStat, kCtyp, kHw,   kVer,  kTcmb,
+                                                kTals, kLfrq, kK8sr, kLpfr, kHsn,  kHatt, kHnom, kCphc};
 
 // Front-end variant per channel from the upper-cased hardware identifier. The
 // first matching substring decides; "E" marks boards whose inputs need no variant.
@@ -80,13 +80,13 @@ Status Calibration::Open(int32_t kind, const char* base_name) {
   if (size < kHeaderSize) return Status::kCalHeaderShort;
   std::memcpy(header.data(), bytes.get(), kHeaderSize);
   if (Kind() != kind_byte) return Status::kBadCalKind;
-  UpperCaseInPlace(reinterpret_cast<char*>(header.data() + kHw.offset), kHw.length);
+  UpperCaseInPlace(reinterpret_cast<char*>(header.data() + kHw.offset), kHw.width);
   // Every per-channel array holds 12 channels; a header claiming more (or none)
   // cannot be read safely, so such a file is refused as an unusable header.
   const int channels = ChannelCount();
   if (channels < 1 || channels > kMaxChannels) return Status::kCalHeaderShort;
 
-  const std::size_t record_size = 8 + 24 * static_cast<std::size_t>(channels);
+  const std::size_t record_size = static_cast<std::size_t>(RecordSize(channels));
   const int whole_records = static_cast<int>(std::min<std::size_t>((size - kHeaderSize) / record_size, kRecordSlots));
   for (int i = 0; i < whole_records; ++i) {
     std::memcpy(records[static_cast<std::size_t>(i)].data(), bytes.get() + kHeaderSize + i * record_size, record_size);
@@ -157,7 +157,7 @@ Status Calibration::Open(int32_t kind, const char* base_name) {
 }
 
 Status Calibration::ReadParameter(std::string_view name, int32_t type, void* out) const {
-  std::span<const CalHeaderField> descriptors;
+  std::span<const layout::Field> descriptors;
   switch (Kind()) {
     case 1:
       descriptors = kBoxDescriptors;
@@ -169,8 +169,8 @@ Status Calibration::ReadParameter(std::string_view name, int32_t type, void* out
     default:
       return Status::kBadCalKind;
   }
-  const CalHeaderField* found = nullptr;
-  for (const CalHeaderField& d : descriptors) {
+  const layout::Field* found = nullptr;
+  for (const layout::Field& d : descriptors) {
     if (EqualNoCase(name, d.name)) {
       found = &d;
       break;
@@ -178,10 +178,10 @@ Status Calibration::ReadParameter(std::string_view name, int32_t type, void* out
   }
   if (found == nullptr) return Status::kNoSuchName;
   const uint8_t requested = static_cast<uint8_t>(type & 0xFF);
-  if (requested != static_cast<uint8_t>(found->type)) return Status::kTypeMismatch;
+  if (requested != found->reading) return Status::kTypeMismatch;
 
   uint8_t value[16] = {};
-  std::memcpy(value, header.data() + found->offset, static_cast<std::size_t>(found->length));
+  std::memcpy(value, header.data() + found->offset, found->width);
   // Text fields are at most 12 bytes, so text always arrives NUL-terminated.
   return DeliverValue(requested, value, out);
 }

@@ -7,41 +7,18 @@
 #include <string_view>
 
 #include "cal/front_end_model.h"
+#include "common/byte_layouts.h"
 #include "common/bytes.h"
 #include "common/complex.h"
 #include "common/status.h"
 
 namespace olmtsfil {
 
-// One header parameter: where it lives in the header bytes and how it reads.
-// The accessors below, the named-field reader and the open take their offsets
-// from these rows.
-struct CalHeaderField {
-  const char* name;
-  ValueType type;
-  int offset;
-  int length;
-};
-
-namespace cal_header {
-inline constexpr CalHeaderField kUtc{"UTC", ValueType::kTimeStamp, 0, 8};
-inline constexpr CalHeaderField kSnum{"SNUM", ValueType::kInt32, 8, 2};
-inline constexpr CalHeaderField kNchn{"NCHN", ValueType::kInt32, 10, 2};
-inline constexpr CalHeaderField kStat{"STAT", ValueType::kInt32, 14, 2};
-inline constexpr CalHeaderField kCtyp{"CTYP", ValueType::kInt32, 16, 1};
-inline constexpr CalHeaderField kHw{"HW", ValueType::kText16, 20, 12};
-inline constexpr CalHeaderField kVer{"VER", ValueType::kText16, 32, 12};
-inline constexpr CalHeaderField kTcmb{"TCMB", ValueType::kInt32, 44, 4};
-inline constexpr CalHeaderField kTals{"TALS", ValueType::kInt32, 48, 4};
-inline constexpr CalHeaderField kLfrq{"LFRQ", ValueType::kInt32, 52, 4};
-inline constexpr CalHeaderField kK8sr{"K8SR", ValueType::kInt32, 56, 4};
-inline constexpr CalHeaderField kLpfr{"LPFR", ValueType::kInt32, 60, 4};
-inline constexpr CalHeaderField kHsn{"HSN", ValueType::kText16, 64, 12};
-inline constexpr CalHeaderField kHatt{"HATT", ValueType::kDouble, 76, 8};
-inline constexpr CalHeaderField kHnom{"HNOM", ValueType::kDouble, 84, 8};
-inline constexpr CalHeaderField kCphc{"CPHC", ValueType::kDouble, 92, 8};
-
-}  // namespace cal_header
+// The header's fields, the records' and their channel blocks' are laid out in
+// common/byte_layouts.h (layout::cal_header, cal_record, cal_block); the
+// accessors below, the named-field reader and the open take their offsets from
+// there.
+namespace cal_header = layout::cal_header;
 
 // Header (132 bytes, little-endian):
 //   0   8  "UTC"   time stamp as stored      44  4 "TCMB" int32
@@ -60,13 +37,19 @@ inline constexpr CalHeaderField kCphc{"CPHC", ValueType::kDouble, 92, 8};
 //            corner_frequency (float32, Hz), response (2 x float32)
 class Calibration {
  public:
-  static constexpr int kHeaderSize = 132;
+  static constexpr int kHeaderSize = cal_header::kSize;
   static constexpr int kMaxChannels = 12;
   static constexpr int kRecordSlots = 501;
   static constexpr int kMaxRecords = 500;
   static constexpr int kMaxTableRecords = 100;
   static constexpr int kTableStartSlots = 31;  // 30 tables and the end entry
-  static constexpr int kRecordCapacity = 8 + 24 * kMaxChannels;
+  static constexpr int kRecordCapacity =
+      layout::cal_record::kFirstBlock + layout::cal_record::kBlockSize * kMaxChannels;
+
+  // Bytes of a record of `channels` blocks; also where block `channels` starts.
+  static constexpr int RecordSize(int channels) {
+    return layout::cal_record::kFirstBlock + layout::cal_record::kBlockSize * channels;
+  }
 
   struct ChannelBlock {
     ComplexFloat lead_pair;
@@ -93,13 +76,16 @@ class Calibration {
   int16_t ChannelCount() const { return LoadI16(header.data() + cal_header::kNchn.offset); }
   uint8_t Kind() const { return header[cal_header::kCtyp.offset]; }
 
-  int16_t Key(int record) const { return LoadI16(Record(record)); }
-  float Frequency(int record) const { return LoadF32(Record(record) + 2); }
-  int16_t Sequence(int record) const { return LoadI16(Record(record) + 6); }
+  int16_t Key(int record) const { return LoadI16(Record(record) + layout::cal_record::kKey.offset); }
+  float Frequency(int record) const { return LoadF32(Record(record) + layout::cal_record::kFrequency.offset); }
+  int16_t Sequence(int record) const { return LoadI16(Record(record) + layout::cal_record::kSequence.offset); }
   ChannelBlock Block(int record, int channel) const {
-    const uint8_t* p = Record(record) + 8 + 24 * channel;
-    return ChannelBlock{
-        {LoadF32(p), LoadF32(p + 4)}, LoadF32(p + 8), LoadF32(p + 12), {LoadF32(p + 16), LoadF32(p + 20)}};
+    using namespace layout::cal_block;
+    const uint8_t* p = Record(record) + RecordSize(channel);
+    return ChannelBlock{{LoadF32(p + kLeadPairRe.offset), LoadF32(p + kLeadPairIm.offset)},
+                        LoadF32(p + kScalar.offset),
+                        LoadF32(p + kCornerFrequency.offset),
+                        {LoadF32(p + kResponseRe.offset), LoadF32(p + kResponseIm.offset)}};
   }
 
   // Records of table t: [TableBegin(t), TableEnd(t)) for t < TableCount(). Every

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "common/byte_layouts.h"
 #include "olmtsfil.h"
 
 namespace olmtsfil {
@@ -86,5 +87,8 @@ enum class ValueType : uint8_t {
   kText = OLMTS_TYPE_TEXT,
   kTimeStamp = OLMTS_TYPE_TIMESTAMP,
 };
+// The byte layouts name the codes of the fields a named read delivers.
+static_assert(layout::kInt32 == OLMTS_TYPE_INT32 && layout::kDouble == OLMTS_TYPE_DOUBLE &&
+              layout::kText16 == OLMTS_TYPE_TEXT16 && layout::kTimeStamp == OLMTS_TYPE_TIMESTAMP);
 
 }  // namespace olmtsfil

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/byte_layouts.h"
 #include "common/bytes.h"
 #include "common/text.h"
 #include "common/typed_value.h"
@@ -9,39 +10,35 @@
 namespace olmtsfil {
 namespace {
 
-// Layout B starts with this signature: 3, 0, then ".TBL2%".
-constexpr uint8_t kLayoutBSignature[8] = {0x03, 0x00, 0x2E, 0x54, 0x42, 0x4C, 0x32, 0x25};
-
-// Layout A record (25 bytes, no header), widened into a TableEntry:
-//   0-4   name (at most 4 characters, NUL-terminated)    -> name
-//   5-6   uint16                                          -> info_word
-//   7     uint8                                           -> info_byte1
-//   8     uint8                                           -> info_byte2
-//   9-10  not interpreted
-//   11    type code                                       -> type
-//   12-24 13 value bytes                                  -> value[0..12], rest 0
-constexpr std::size_t kLayoutARecord = 25;
-constexpr std::size_t kLayoutBRecord = 32;
+// Layout B: a header starting with the signature, then records laid out as a
+// TableEntry (layout::table_entry). Layout A: records of 25 bytes from the start
+// of the file (layout::older_table_entry), widened into a TableEntry.
+namespace entry_b = layout::table_entry;
+namespace entry_a = layout::older_table_entry;
+constexpr std::size_t kLayoutARecord = entry_a::kSize;
+constexpr std::size_t kLayoutBRecord = entry_b::kSize;
+static_assert(kLayoutBRecord == entry_b::kHeaderSize, "the header is read into a record's buffer");
 
 void WidenLayoutA(const uint8_t* raw, TableEntry& entry) {
   std::memset(&entry, 0, sizeof entry);
-  std::size_t name_length = strnlen(reinterpret_cast<const char*>(raw), 8);
-  std::memcpy(entry.name, raw, name_length);
-  entry.info_word = LoadU16(raw + 5);
-  entry.info_byte1 = raw[7];
-  entry.info_byte2 = raw[8];
-  entry.type = raw[11];
-  std::memcpy(entry.value, raw + 12, 13);
+  // The name is the NUL-terminated text from byte 0, as long as an entry's name may be.
+  std::size_t name_length = strnlen(reinterpret_cast<const char*>(raw + entry_a::kName.offset), sizeof entry.name);
+  std::memcpy(entry.name, raw + entry_a::kName.offset, name_length);
+  entry.info_word = LoadU16(raw + entry_a::kInfoWord.offset);
+  entry.info_byte1 = raw[entry_a::kInfoByte1.offset];
+  entry.info_byte2 = raw[entry_a::kInfoByte2.offset];
+  entry.type = raw[entry_a::kType.offset];
+  std::memcpy(entry.value, raw + entry_a::kValue.offset, entry_a::kValue.width);
 }
 
 void FromLayoutB(const uint8_t* raw, TableEntry& entry) {
-  std::memcpy(entry.name, raw, 8);
-  entry.info_word = LoadI32(raw + 8);
-  entry.info_byte1 = raw[12];
-  entry.info_byte2 = raw[13];
-  entry.spare = raw[14];
-  entry.type = raw[15];
-  std::memcpy(entry.value, raw + 16, 16);
+  std::memcpy(entry.name, raw + entry_b::kName.offset, entry_b::kName.width);
+  entry.info_word = LoadI32(raw + entry_b::kInfoWord.offset);
+  entry.info_byte1 = raw[entry_b::kInfoByte1.offset];
+  entry.info_byte2 = raw[entry_b::kInfoByte2.offset];
+  entry.spare = raw[entry_b::kSpare.offset];
+  entry.type = raw[entry_b::kType.offset];
+  std::memcpy(entry.value, raw + entry_b::kValue.offset, entry_b::kValue.width);
 }
 
 bool IsLayoutANameByte(uint8_t c) { return c == 0 || IsAsciiAlnum(c); }
@@ -72,7 +69,7 @@ Status ParameterTable::Load(InputFile& file) {
                   IsLayoutANameByte(raw[3]) && raw[4] == 0;
   if (layout_a) {
     if (!file.SeekStart()) return Status::kReadError;
-  } else if (std::memcmp(raw, kLayoutBSignature, sizeof kLayoutBSignature) != 0) {
+  } else if (std::memcmp(raw, entry_b::kSignature, sizeof entry_b::kSignature) != 0) {
     return Status::kReadError;
   }
 

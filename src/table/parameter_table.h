@@ -3,15 +3,18 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "common/byte_layouts.h"
 #include "common/input_file.h"
 #include "common/status.h"
 
 namespace olmtsfil {
 
-// One parameter, 32 bytes, the on-disk record of the current table layout.
+// One parameter, 32 bytes, the fields of the current table layout's record
+// (layout::table_entry) in their order.
 struct TableEntry {
   char name[8];       // NUL-terminated when shorter than 8 characters
   int32_t info_word;  // auxiliary values, passed through by ReadPrmHT's companion
@@ -23,7 +26,10 @@ struct TableEntry {
 
   std::string_view Name() const;
 };
-static_assert(sizeof(TableEntry) == 32);
+static_assert(sizeof(TableEntry) == layout::table_entry::kSize);
+static_assert(offsetof(TableEntry, info_word) == layout::table_entry::kInfoWord.offset &&
+              offsetof(TableEntry, type) == layout::table_entry::kType.offset &&
+              offsetof(TableEntry, value) == layout::table_entry::kValue.offset);
 
 class ParameterTable {
  public:

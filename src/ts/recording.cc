@@ -106,10 +106,9 @@ Status Recording::ReadNextTag(int k) {
       if (ltag == 0) {
         // Older 16-byte tag: 3-byte samples, one record per second of RATE = SCNT.
         std::memset(tag.bytes.data() + Tag::kBaseSize, 0, Tag::kMaxSize - Tag::kBaseSize);
-        tag.bytes[13] = Tag::kBaseSize;
-        tag.bytes[17] = 3;
-        tag.bytes[18] = tag.bytes[10];
-        tag.bytes[19] = tag.bytes[11];
+        tag.bytes[tag_field::kLtag.offset] = Tag::kBaseSize;
+        tag.bytes[tag_field::kLsmp.offset] = 3;
+        std::memcpy(tag.bytes.data() + tag_field::kRate.offset, tag.At(tag_field::kScnt), tag_field::kRate.width);
       } else if (ltag < Tag::kBaseSize || ltag > Tag::kMaxSize) {
         // Such a tag cannot be held, nor its record found: a later tag of a usable
         // stream disagrees with its first tag; a first tag makes the stream unreadable.

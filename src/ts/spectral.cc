@@ -5,6 +5,7 @@
 // LEVAL + 2 every fourth, ...).
 #include <cstdint>
 
+#include "common/byte_layouts.h"
 #include "ts/recording.h"
 #include "ts/sample.h"
 
@@ -18,7 +19,8 @@ int32_t PowerOfTwo(int64_t exponent) {
 
 // Filler scans (first sample 00 00 80, the most negative value) carry no coefficient.
 bool IsFiller(const uint8_t* scan, uint32_t scan_size) {
-  return scan_size >= 3 && scan[0] == 0x00 && scan[1] == 0x00 && scan[2] == 0x80;
+  constexpr const uint8_t(&kFiller)[3] = layout::spectral::kFillerSample;
+  return scan_size >= 3 && scan[0] == kFiller[0] && scan[1] == kFiller[1] && scan[2] == kFiller[2];
 }
 
 int LowestSetBit(uint32_t value) {

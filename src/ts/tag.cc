@@ -10,17 +10,14 @@ bool TagsAgree(const Tag& first, const Tag& tag) {
       if (a[static_cast<std::size_t>(i)] != b[static_cast<std::size_t>(i)]) return false;
     return true;
   };
-  auto same = [&](const TagField& field) { return same_bytes(field.offset, field.length); };
-  constexpr TagField kSnum = TagFieldNamed("SNUM"), kScnt = TagFieldNamed("SCNT"), kNchn = TagFieldNamed("NCHN"),
-                     kLtag = TagFieldNamed("LTAG"), kLsmp = TagFieldNamed("LSMP"), kSbrec = TagFieldNamed("SBREC"),
-                     kRate = TagFieldNamed("RATE"), kRunt = TagFieldNamed("RUNT"), kLevtp = TagFieldNamed("LEVTP"),
-                     kLeval = TagFieldNamed("LEVAL"), kNfrqd = TagFieldNamed("NFRQD");
-  // Bytes 26 and 30-31 have no name but must agree as well.
-  if (!same(kSnum) || !same(kScnt) || !same(kNchn) || !same(kLtag) || !same_bytes(kTagKindOffset, 1) || !same(kLsmp) ||
-      !same_bytes(26, 1) || !same_bytes(kTagTrailerFactorOffset, 1) || !same(kSbrec) || !same_bytes(30, 2))
+  auto same = [&](const layout::Field& field) { return same_bytes(field.offset, field.width); };
+  using namespace tag_field;
+  if (!same(kSnum) || !same(kScnt) || !same(kNchn) || !same(kLtag) || !same(kKind) || !same(kLsmp) || !same(kByte26) ||
+      !same(kTrailerFactor) || !same(kSbrec) || !same(kBytes30))
     return false;
   if (tag.Kind() == 0) return same(kRate) && same(kRunt);
-  if (tag.Kind() == 15) return same(kRate) && same(kRunt) && same(kLevtp) && same(kLeval) && same(kNfrqd);
+  if (tag.Kind() == layout::spectral::kRecordKind)
+    return same(kRate) && same(kRunt) && same(kLevtp) && same(kLeval) && same(kNfrqd);
   return true;
 }
 
@@ -38,7 +35,7 @@ double GapTestRate(const Tag& tag) {
 }
 
 double SpectralRateUnit(const Tag& tag) {
-  switch (tag.bytes[20]) {
+  switch (*tag.At(tag_field::kRunt)) {
     case 0x00:
       return 1.0;
     case 0x01:

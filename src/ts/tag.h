@@ -1,5 +1,5 @@
 // The record tag: at most 60 bytes before each data block, little-endian words.
-// kTagFieldTable below is the one list of its named fields; in short:
+// Its fields are laid out in common/byte_layouts.h (layout::tag); in short:
 //   0  8 "UTC"   TimeStamp          21 1 "CLST"  (tags of 32 bytes or more)
 //   8  2 "SNUM"                     22 4 "TERR"
 //  10  2 "SCNT"  scans per record   26 1 (must agree)
@@ -17,67 +17,43 @@
 
 #include <array>
 #include <cstdint>
-#include <string_view>
 
+#include "common/byte_layouts.h"
 #include "common/bytes.h"
 #include "ts/time_stamp.h"
 
 namespace olmtsfil {
 
 // The named fields of a tag, readable with the value type codes of table
-// parameters. Bytes without a row (16, 26, 27, 29-31, 43 on) cannot be read by
-// name. The accessors of Tag and the agreement rule take their offsets from here.
-struct TagField {
-  const char* name;
-  uint8_t type;    // ValueType: 0 integer (zero-extended to 4 bytes) or 5 time stamp
-  uint8_t offset;  // first byte in the tag
-  uint8_t length;  // at most 16
-};
-
-// Rows in table order; ends with a row whose name is empty.
-inline constexpr TagField kTagFieldTable[] = {
-    {"UTC", 5, 0, 8},    {"SNUM", 0, 8, 2},   {"SCNT", 0, 10, 2},  {"NCHN", 0, 12, 1},  {"LTAG", 0, 13, 1},
-    {"STAT", 0, 14, 1},  {"SATC", 0, 15, 1},  {"LSMP", 0, 17, 1},  {"RATE", 0, 18, 2},  {"RUNT", 0, 20, 1},
-    {"CLST", 0, 21, 1},  {"TERR", 0, 22, 4},  {"SBREC", 0, 28, 1}, {"WINDX", 0, 32, 4}, {"WISCN", 0, 36, 2},
-    {"LEVTP", 0, 38, 1}, {"LEVAL", 0, 39, 1}, {"NFRQT", 0, 40, 1}, {"NFRQD", 0, 41, 1}, {"NFREQ", 0, 42, 1},
-    {"", 0, 0, 0},
-};
-
-// The row of a field named at compile time; a name not in the table does not compile.
-consteval TagField TagFieldNamed(std::string_view name) {
-  for (const TagField& field : kTagFieldTable)
-    if (name == field.name) return field;
-  throw "no such tag field";
-}
-consteval uint8_t TagOffset(std::string_view name) { return TagFieldNamed(name).offset; }
-
-// Bytes of the tag that carry no name.
-inline constexpr uint8_t kTagKindOffset = 16;           // record kind: 0 time series, 15 spectral
-inline constexpr uint8_t kTagTrailerFactorOffset = 27;  // per-channel factor of the trailer
+// parameters, are the rows of layout::tag::kFields; bytes without a row (16, 26,
+// 27, 29-31, 43 on) cannot be read by name. The accessors below and the
+// agreement rule take their offsets from the same rows.
+namespace tag_field = layout::tag;
 
 struct Tag {
-  static constexpr int kMaxSize = 60;
-  static constexpr int kBaseSize = 16;
+  static constexpr int kMaxSize = tag_field::kMaxSize;
+  static constexpr int kBaseSize = tag_field::kBaseSize;
 
   std::array<uint8_t, kMaxSize> bytes{};
 
-  TimeStamp Utc() const { return StampFromBytes(bytes.data() + TagOffset("UTC")); }
-  uint16_t Snum() const { return LoadU16(&bytes[TagOffset("SNUM")]); }
-  uint16_t Scnt() const { return LoadU16(&bytes[TagOffset("SCNT")]); }
-  uint8_t Nchn() const { return bytes[TagOffset("NCHN")]; }
-  uint8_t Ltag() const { return bytes[TagOffset("LTAG")]; }
-  uint8_t Kind() const { return bytes[kTagKindOffset]; }
-  uint8_t Lsmp() const { return bytes[TagOffset("LSMP")]; }
-  uint16_t Rate() const { return LoadU16(&bytes[TagOffset("RATE")]); }
-  int8_t Runt() const { return static_cast<int8_t>(bytes[TagOffset("RUNT")]); }
-  uint8_t TrailerFactor() const { return bytes[kTagTrailerFactorOffset]; }
-  uint8_t Sbrec() const { return bytes[TagOffset("SBREC")]; }
-  int32_t Windx() const { return LoadI32(&bytes[TagOffset("WINDX")]); }
-  uint16_t Wiscn() const { return LoadU16(&bytes[TagOffset("WISCN")]); }
-  uint8_t Levtp() const { return bytes[TagOffset("LEVTP")]; }
-  uint8_t Leval() const { return bytes[TagOffset("LEVAL")]; }
-  uint8_t Nfrqt() const { return bytes[TagOffset("NFRQT")]; }
-  uint8_t Nfrqd() const { return bytes[TagOffset("NFRQD")]; }
+  TimeStamp Utc() const { return StampFromBytes(At(tag_field::kUtc)); }
+  uint16_t Snum() const { return LoadU16(At(tag_field::kSnum)); }
+  uint16_t Scnt() const { return LoadU16(At(tag_field::kScnt)); }
+  uint8_t Nchn() const { return *At(tag_field::kNchn); }
+  uint8_t Ltag() const { return *At(tag_field::kLtag); }
+  uint8_t Kind() const { return *At(tag_field::kKind); }
+  uint8_t Lsmp() const { return *At(tag_field::kLsmp); }
+  uint16_t Rate() const { return LoadU16(At(tag_field::kRate)); }
+  int8_t Runt() const { return static_cast<int8_t>(*At(tag_field::kRunt)); }
+  uint8_t TrailerFactor() const { return *At(tag_field::kTrailerFactor); }
+  uint8_t Sbrec() const { return *At(tag_field::kSbrec); }
+  int32_t Windx() const { return LoadI32(At(tag_field::kWindx)); }
+  uint16_t Wiscn() const { return LoadU16(At(tag_field::kWiscn)); }
+  uint8_t Levtp() const { return *At(tag_field::kLevtp); }
+  uint8_t Leval() const { return *At(tag_field::kLeval); }
+  uint8_t Nfrqt() const { return *At(tag_field::kNfrqt); }
+  uint8_t Nfrqd() const { return *At(tag_field::kNfrqd); }
+  const uint8_t* At(const layout::Field& field) const { return bytes.data() + field.offset; }
 
   // Bytes of one scan: NCHN x LSMP.
   uint32_t ScanSize() const { return static_cast<uint32_t>(Nchn()) * Lsmp(); }

@@ -46,6 +46,44 @@ Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+namespace {
+uint8_t* FieldBytes(Bytes& out, std::size_t base, const layout::Field& field) {
+  const std::size_t end = base + field.offset + field.width;
+  if (out.size() < end) out.resize(end, 0);
+  return out.data() + base + field.offset;
+}
+}  // namespace
+
+void PutField(Bytes& out, std::size_t base, const layout::Field& field, uint64_t value) {
+  uint8_t* at = FieldBytes(out, base, field);
+  for (std::size_t i = 0; i < field.width; ++i) at[i] = i < 8 ? static_cast<uint8_t>(value >> (8 * i)) : 0;
+}
+
+void PutTextField(Bytes& out, std::size_t base, const layout::Field& field, const std::string& text) {
+  uint8_t* at = FieldBytes(out, base, field);
+  for (std::size_t i = 0; i < field.width; ++i) at[i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
+}
+
+void PutRealField(Bytes& out, std::size_t base, const layout::Field& field, double value) {
+  if (field.width == 4) {
+    const float single = static_cast<float>(value);
+    uint32_t bits;
+    std::memcpy(&bits, &single, sizeof bits);
+    PutField(out, base, field, bits);
+  } else {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    PutField(out, base, field, bits);
+  }
+}
+
+Bytes WithField(Bytes bytes, const layout::Field& field, uint64_t value, std::size_t base) {
+  // A defect inside the file, never one that lengthens it.
+  if (base + field.offset + field.width > bytes.size()) return bytes;
+  PutField(bytes, base, field, value);
+  return bytes;
+}
+
 Bytes WithByte(Bytes bytes, std::size_t offset, uint8_t value) {
   if (offset < bytes.size()) bytes[offset] = value;
   return bytes;

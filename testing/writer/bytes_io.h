@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_layouts.h"
+
 namespace olmtsfil::testdata {
 
 using Bytes = std::vector<uint8_t>;
@@ -18,7 +20,16 @@ void PutText(Bytes& out, const std::string& text, std::size_t width);  // NUL-pa
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
 
+// Writes `value` into the field's bytes at `base` + its offset, little-endian and
+// cut to its width (a signed value as its two's complement), growing `out` with
+// zeros to hold it. PutText fills a text field; PutReal a double or single.
+void PutField(Bytes& out, std::size_t base, const layout::Field& field, uint64_t value);
+void PutTextField(Bytes& out, std::size_t base, const layout::Field& field, const std::string& text);
+void PutRealField(Bytes& out, std::size_t base, const layout::Field& field, double value);
+
 // Mutators for malformed-input tests: a valid file plus one named defect.
+// WithField sets a field of the header, record or tag that starts at `base`.
+Bytes WithField(Bytes bytes, const layout::Field& field, uint64_t value, std::size_t base = 0);
 Bytes WithByte(Bytes bytes, std::size_t offset, uint8_t value);
 Bytes Truncated(Bytes bytes, std::size_t size);
 

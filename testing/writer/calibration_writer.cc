@@ -5,55 +5,46 @@
 
 namespace olmtsfil::testdata {
 
-namespace {
-
-void PutI32(Bytes& out, int32_t v) { PutU32(out, static_cast<uint32_t>(v)); }
-void PutComplexFloat(Bytes& out, Complex c) {
-  PutF32(out, static_cast<float>(c.re));
-  PutF32(out, static_cast<float>(c.im));
-}
-
-}  // namespace
-
 Bytes CalibrationFile::Encode() const {
-  Bytes out;
+  namespace hf = olmtsfil::layout::cal_header;
+  namespace rf = olmtsfil::layout::cal_record;
+  namespace bf = olmtsfil::layout::cal_block;
   const CalHeader& h = header;
-  const auto* utc = reinterpret_cast<const uint8_t*>(&h.utc);
-  out.insert(out.end(), utc, utc + 8);
-  PutU16(out, h.snum);
-  PutU16(out, static_cast<uint16_t>(h.nchn));
-  PutU16(out, h.bytes12);
-  PutU16(out, h.stat);
-  out.push_back(h.ctyp);
-  out.resize(20, 0);
-  PutText(out, h.hw, 12);
-  PutText(out, h.ver, 12);
-  PutI32(out, h.tcmb);
-  PutI32(out, h.tals);
-  PutI32(out, h.lfrq);
-  PutI32(out, h.k8sr);
-  PutI32(out, h.lpfr);
-  PutText(out, h.hsn, 12);
-  PutF64(out, h.hatt);
-  PutF64(out, h.hnom);
-  PutF64(out, h.cphc);
-  out.resize(kHeaderSize, 0);
+  Bytes out(kHeaderSize, 0);
+  std::memcpy(out.data() + hf::kUtc.offset, &h.utc, hf::kUtc.width);
+  PutField(out, 0, hf::kSnum, h.snum);
+  PutField(out, 0, hf::kNchn, static_cast<uint16_t>(h.nchn));
+  PutField(out, 0, hf::kBytes12, h.bytes12);
+  PutField(out, 0, hf::kStat, h.stat);
+  PutField(out, 0, hf::kCtyp, h.ctyp);
+  PutTextField(out, 0, hf::kHw, h.hw);
+  PutTextField(out, 0, hf::kVer, h.ver);
+  PutField(out, 0, hf::kTcmb, static_cast<uint32_t>(h.tcmb));
+  PutField(out, 0, hf::kTals, static_cast<uint32_t>(h.tals));
+  PutField(out, 0, hf::kLfrq, static_cast<uint32_t>(h.lfrq));
+  PutField(out, 0, hf::kK8sr, static_cast<uint32_t>(h.k8sr));
+  PutField(out, 0, hf::kLpfr, static_cast<uint32_t>(h.lpfr));
+  PutTextField(out, 0, hf::kHsn, h.hsn);
+  PutRealField(out, 0, hf::kHatt, h.hatt);
+  PutRealField(out, 0, hf::kHnom, h.hnom);
+  PutRealField(out, 0, hf::kCphc, h.cphc);
 
   const int nchn = h.nchn > 0 ? h.nchn : 0;
   for (const CalRecord& r : records) {
-    PutU16(out, static_cast<uint16_t>(r.key));
-    PutF32(out, r.frequency);
-    PutU16(out, static_cast<uint16_t>(r.sequence));
-    for (int c = 0; c < nchn; ++c) {
-      if (static_cast<std::size_t>(c) >= r.blocks.size()) {
-        out.resize(out.size() + 24, 0);
-        continue;
-      }
+    const std::size_t at = out.size();
+    out.resize(at + RecordSize(nchn), 0);  // a missing block stays zero bytes
+    PutField(out, at, rf::kKey, static_cast<uint16_t>(r.key));
+    PutRealField(out, at, rf::kFrequency, r.frequency);
+    PutField(out, at, rf::kSequence, static_cast<uint16_t>(r.sequence));
+    for (int c = 0; c < nchn && static_cast<std::size_t>(c) < r.blocks.size(); ++c) {
       const CalBlock& b = r.blocks[static_cast<std::size_t>(c)];
-      PutComplexFloat(out, b.lead_pair);
-      PutF32(out, b.scalar);
-      PutF32(out, b.corner_frequency);
-      PutComplexFloat(out, b.response);
+      const std::size_t block = at + rf::kFirstBlock + static_cast<std::size_t>(c) * rf::kBlockSize;
+      PutRealField(out, block, bf::kLeadPairRe, b.lead_pair.re);
+      PutRealField(out, block, bf::kLeadPairIm, b.lead_pair.im);
+      PutRealField(out, block, bf::kScalar, b.scalar);
+      PutRealField(out, block, bf::kCornerFrequency, b.corner_frequency);
+      PutRealField(out, block, bf::kResponseRe, b.response.re);
+      PutRealField(out, block, bf::kResponseIm, b.response.im);
     }
   }
   return out;

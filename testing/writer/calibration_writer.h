@@ -60,8 +60,10 @@ class CalibrationFile {
   // Writes base + ".CLB" (ctyp 1) or base + ".CLC" (otherwise); returns the path.
   std::string Write(const std::string& base) const;
 
-  static std::size_t RecordSize(int nchn) { return 8 + 24 * static_cast<std::size_t>(nchn); }
-  static constexpr std::size_t kHeaderSize = 132;
+  static std::size_t RecordSize(int nchn) {
+    return layout::cal_record::kFirstBlock + layout::cal_record::kBlockSize * static_cast<std::size_t>(nchn);
+  }
+  static constexpr std::size_t kHeaderSize = layout::cal_header::kSize;
   // Byte offset of record i in the encoded file.
   std::size_t RecordOffset(std::size_t i) const { return kHeaderSize + i * RecordSize(header.nchn); }
 };

@@ -5,7 +5,10 @@
 namespace olmtsfil::testdata {
 namespace {
 
-constexpr int32_t kFillerValue = -8388608;  // 00 00 80
+// The value whose sample bytes are the filler's, 00 00 80 (the most negative).
+constexpr int32_t kFillerValue = -8388608;
+static_assert(layout::spectral::kFillerSample[0] == 0x00 && layout::spectral::kFillerSample[1] == 0x00 &&
+              layout::spectral::kFillerSample[2] == 0x80);
 
 int LowestSetBit(uint64_t value) {
   int bit = 0;
@@ -17,8 +20,8 @@ int LowestSetBit(uint64_t value) {
 
 TagSpec SpectralTag(int levtp, int leval, int nfrqt, int nfrqd, int nchn, int cycles) {
   TagSpec t;
-  t.kind = 15;
-  t.ltag = 60;
+  t.kind = layout::spectral::kRecordKind;
+  t.ltag = layout::tag::kMaxSize;
   t.lsmp = 6;
   t.nchn = static_cast<uint8_t>(nchn);
   t.levtp = static_cast<uint8_t>(levtp);

@@ -68,37 +68,38 @@ uint8_t TagSpec::StoredTrailerFactor() const { return ltag > 27 ? trailer_factor
 uint8_t TagSpec::StoredSbrec() const { return ltag > 28 ? sbrec : 0; }
 
 Bytes EncodeTag(const TagSpec& t) {
+  namespace f = layout::tag;
   Bytes out;
-  const uint8_t* utc = reinterpret_cast<const uint8_t*>(&t.utc);
-  out.insert(out.end(), utc, utc + 8);
-  PutU16(out, t.snum);
-  PutU16(out, t.scnt);
-  out.push_back(t.nchn);
-  out.push_back(t.ltag);
-  out.push_back(t.stat);
-  out.push_back(t.satc);
+  out.insert(out.end(), reinterpret_cast<const uint8_t*>(&t.utc), reinterpret_cast<const uint8_t*>(&t.utc) + 8);
+  PutField(out, 0, f::kSnum, t.snum);
+  PutField(out, 0, f::kScnt, t.scnt);
+  PutField(out, 0, f::kNchn, t.nchn);
+  PutField(out, 0, f::kLtag, t.ltag);
+  PutField(out, 0, f::kStat, t.stat);
+  PutField(out, 0, f::kSatc, t.satc);
   if (t.ltag == 0) return out;  // the older kind ends here
-  out.push_back(t.kind);
-  out.push_back(t.lsmp);
-  PutU16(out, t.rate);
-  out.push_back(static_cast<uint8_t>(t.runt));
-  out.push_back(t.clst);
-  PutU32(out, t.terr);
-  out.push_back(t.byte26);
-  out.push_back(t.trailer_factor);
-  out.push_back(t.sbrec);
-  out.push_back(t.byte29);
-  PutU16(out, t.bytes30);
-  PutU32(out, static_cast<uint32_t>(t.windx));
-  PutU16(out, t.wiscn);
-  out.push_back(t.levtp);
-  out.push_back(t.leval);
-  out.push_back(t.nfrqt);
-  out.push_back(t.nfrqd);
-  out.push_back(t.nfreq);
-  // Bytes 43 onward: a pattern the reader must not interpret.
-  for (uint8_t i = 43; out.size() < 60; ++i) out.push_back(static_cast<uint8_t>(0xC0 + i));
-  out.resize(t.ltag < 16 ? 16 : t.ltag, 0);
+  PutField(out, 0, f::kKind, t.kind);
+  PutField(out, 0, f::kLsmp, t.lsmp);
+  PutField(out, 0, f::kRate, t.rate);
+  PutField(out, 0, f::kRunt, static_cast<uint8_t>(t.runt));
+  PutField(out, 0, f::kClst, t.clst);
+  PutField(out, 0, f::kTerr, t.terr);
+  PutField(out, 0, f::kByte26, t.byte26);
+  PutField(out, 0, f::kTrailerFactor, t.trailer_factor);
+  PutField(out, 0, f::kSbrec, t.sbrec);
+  PutField(out, 0, f::kByte29, t.byte29);
+  PutField(out, 0, f::kBytes30, t.bytes30);
+  PutField(out, 0, f::kWindx, static_cast<uint32_t>(t.windx));
+  PutField(out, 0, f::kWiscn, t.wiscn);
+  PutField(out, 0, f::kLevtp, t.levtp);
+  PutField(out, 0, f::kLeval, t.leval);
+  PutField(out, 0, f::kNfrqt, t.nfrqt);
+  PutField(out, 0, f::kNfrqd, t.nfrqd);
+  PutField(out, 0, f::kNfreq, t.nfreq);
+  // The bytes without a field: a pattern the reader must not interpret.
+  out.resize(f::kFirstUnnamedByte, 0);
+  while (out.size() < f::kMaxSize) out.push_back(static_cast<uint8_t>(0xC0 + out.size()));
+  out.resize(t.ltag < f::kBaseSize ? f::kBaseSize : t.ltag, 0);
   return out;
 }
 

@@ -1,5 +1,6 @@
 #include "writer/table_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace olmtsfil::testdata {
@@ -49,31 +50,33 @@ TableFile& TableFile::Remove(const std::string& name) {
 Bytes TableFile::Encode() const {
   Bytes out;
   if (layout == TableLayout::kCurrent32) {
-    const uint8_t signature[8] = {0x03, 0x00, 0x2E, 0x54, 0x42, 0x4C, 0x32, 0x25};
-    out.assign(32, 0);
-    std::memcpy(out.data(), signature, sizeof signature);
+    namespace f = olmtsfil::layout::table_entry;
+    out.assign(f::kHeaderSize, 0);
+    std::memcpy(out.data(), f::kSignature, sizeof f::kSignature);
     for (const Parameter& p : params) {
-      PutText(out, p.name, 8);
-      PutU32(out, static_cast<uint32_t>(p.info_word));
-      out.push_back(p.info_byte1);
-      out.push_back(p.info_byte2);
-      out.push_back(0);
-      out.push_back(p.type);
-      out.insert(out.end(), p.value.begin(), p.value.begin() + 16);
+      const std::size_t at = out.size();
+      out.resize(at + f::kSize, 0);
+      PutTextField(out, at, f::kName, p.name);
+      PutField(out, at, f::kInfoWord, static_cast<uint32_t>(p.info_word));
+      PutField(out, at, f::kInfoByte1, p.info_byte1);
+      PutField(out, at, f::kInfoByte2, p.info_byte2);
+      PutField(out, at, f::kType, p.type);
+      std::copy_n(p.value.begin(), f::kValue.width, out.begin() + static_cast<std::ptrdiff_t>(at + f::kValue.offset));
     }
-    if (terminator) out.resize(out.size() + 32, 0);
+    if (terminator) out.resize(out.size() + f::kSize, 0);
   } else {
+    namespace f = olmtsfil::layout::older_table_entry;
     for (const Parameter& p : params) {
-      PutText(out, p.name.substr(0, 4), 5);
-      PutU16(out, static_cast<uint16_t>(p.info_word));
-      out.push_back(p.info_byte1);
-      out.push_back(p.info_byte2);
-      out.push_back(0);
-      out.push_back(0);
-      out.push_back(p.type);
-      out.insert(out.end(), p.value.begin(), p.value.begin() + 13);
+      const std::size_t at = out.size();
+      out.resize(at + f::kSize, 0);
+      PutTextField(out, at, f::kName, p.name.substr(0, f::kName.width - 1));
+      PutField(out, at, f::kInfoWord, static_cast<uint16_t>(p.info_word));
+      PutField(out, at, f::kInfoByte1, p.info_byte1);
+      PutField(out, at, f::kInfoByte2, p.info_byte2);
+      PutField(out, at, f::kType, p.type);
+      std::copy_n(p.value.begin(), f::kValue.width, out.begin() + static_cast<std::ptrdiff_t>(at + f::kValue.offset));
     }
-    if (terminator) out.resize(out.size() + 25, 0);
+    if (terminator) out.resize(out.size() + f::kSize, 0);
   }
   return out;
 }
