@@ -159,34 +159,6 @@ TEST_F(TableTest, KeepsAtMost599Parameters) {
   TSCloseHT(&h);
 }
 
-TEST_F(TableTest, RejectsFilesInNeitherLayoutOrWithoutParameters) {
-  TableFile one;
-  one.layout = TableLayout::kOlder25;
-  one.terminator = false;
-  one.Int("CHEX", 1);
-  EXPECT_EQ(OpenBytes(one.Encode()), nullptr);  // 25 bytes: shorter than 32
-
-  TableFile empty;
-  EXPECT_EQ(OpenBytes(empty.Encode()), nullptr);  // header then a NUL record
-  TableFile blank;
-  blank.Int(" X", 1);
-  EXPECT_EQ(OpenBytes(blank.Encode()), nullptr);
-
-  Bytes garbage(64, 0xEE);
-  EXPECT_EQ(OpenBytes(garbage), nullptr);
-  EXPECT_EQ(TSOpenHT((dir.path() + "/missing").c_str()), nullptr);
-
-  // Every prefix of a valid file either opens with fewer parameters or fails.
-  Bytes valid = TypicalTable().Encode();
-  for (std::size_t n = 0; n <= valid.size(); ++n) {
-    TsHandle* h = OpenBytes(Truncated(valid, n));
-    if (n < 64) {
-      EXPECT_EQ(h, nullptr) << n;
-    }
-    TSCloseHT(&h);
-  }
-}
-
 TEST_F(TableTest, NamesWithoutTerminatorNeverReadPastTheirField) {
   TableFile t;
   t.Int("LONGNAME", 4);

@@ -28,6 +28,33 @@ std::string Upper(std::string s) {
   return s;
 }
 
+// Every stage kind has one name and one pair of units: a channel's chain runs
+// from its physical units through the box's volts to the digitiser's counts.
+struct StageKind {
+  int32_t kind;
+  const char* name;
+  const char* input_units;
+  const char* output_units;
+};
+constexpr StageKind kStageKinds[] = {
+    {OLMTS_STAGE_DIPOLE, "dipole", "mV/km", "V"},
+    {OLMTS_STAGE_SENSOR, "sensor", "nT", "V"},
+    {OLMTS_STAGE_BOX, "box", "V", "V"},
+    {OLMTS_STAGE_DIGITISER, "digitiser", "V", "counts"},
+};
+
+Stage StageOf(int32_t kind) {
+  Stage s;
+  for (const StageKind& k : kStageKinds) {
+    if (k.kind != kind) continue;
+    s.kind = k.kind;
+    s.name = k.name;
+    s.input_units = k.input_units;
+    s.output_units = k.output_units;
+  }
+  return s;
+}
+
 bool ReadTableText(TsHandle* ts, const char* name, std::string* out) {
   char raw[17] = {};
   if (ReadPrmHT(ts, name, OLMTS_TYPE_TEXT16, raw) != OLMTS_OK) return false;
@@ -144,11 +171,7 @@ int32_t Chain::Build(const ChainInputs& in) {
       ch.units = "V";  // nothing says what feeds this channel: the box input
     } else if (!comp->magnetic) {
       ch.units = "mV/km";
-      Stage s;
-      s.kind = OLMTS_STAGE_DIPOLE;
-      s.name = "dipole";
-      s.input_units = "mV/km";
-      s.output_units = "V";
+      Stage s = StageOf(OLMTS_STAGE_DIPOLE);
       double length = 0;
       if (!ReadTableDouble(ts_, comp->length, &length) || !(length > 0) || !std::isfinite(length)) {
         s.flags |= OLMTS_STAGE_UNUSABLE;
@@ -161,11 +184,7 @@ int32_t Chain::Build(const ChainInputs& in) {
       ch.stages.push_back(s);
     } else {
       ch.units = "nT";
-      Stage s;
-      s.kind = OLMTS_STAGE_SENSOR;
-      s.name = "sensor";
-      s.input_units = "nT";
-      s.output_units = "V";
+      Stage s = StageOf(OLMTS_STAGE_SENSOR);
       CalHandle* cal = in.sensors[c];
       if (cal != nullptr) {
         s.eval = Stage::Eval::kSensor;
@@ -204,22 +223,14 @@ int32_t Chain::Build(const ChainInputs& in) {
       }
       ch.stages.push_back(s);
     }
-    Stage box;
-    box.kind = OLMTS_STAGE_BOX;
-    box.name = "box";
-    box.input_units = "V";
-    box.output_units = "V";
+    Stage box = StageOf(OLMTS_STAGE_BOX);
     box.eval = Stage::Eval::kBox;
     box.flags = box_flags;
     box.source = box_source + " channel " + std::to_string(c + 1);
     box.serial = std::to_string(box_serial);
     box.range = in.box_range;
     ch.stages.push_back(box);
-    Stage dig;
-    dig.kind = OLMTS_STAGE_DIGITISER;
-    dig.name = "digitiser";
-    dig.input_units = "V";
-    dig.output_units = "counts";
+    Stage dig = StageOf(OLMTS_STAGE_DIGITISER);
     dig.flags = digitiser_flags;
     dig.constant = kCountsFullScale / full_scale;
     dig.source = digitiser_source;

@@ -77,6 +77,15 @@ void PutRealField(Bytes& out, std::size_t base, const layout::Field& field, doub
   }
 }
 
+uint64_t FieldValue(const Bytes& bytes, const layout::Field& field, std::size_t base) {
+  uint64_t value = 0;
+  for (std::size_t i = 0; i < field.width && i < 8; ++i) {
+    const std::size_t at = base + field.offset + i;
+    if (at < bytes.size()) value |= static_cast<uint64_t>(bytes[at]) << (8 * i);
+  }
+  return value;
+}
+
 Bytes WithField(Bytes bytes, const layout::Field& field, uint64_t value, std::size_t base) {
   // A defect inside the file, never one that lengthens it.
   if (base + field.offset + field.width > bytes.size()) return bytes;

@@ -27,6 +27,9 @@ void PutField(Bytes& out, std::size_t base, const layout::Field& field, uint64_t
 void PutTextField(Bytes& out, std::size_t base, const layout::Field& field, const std::string& text);
 void PutRealField(Bytes& out, std::size_t base, const layout::Field& field, double value);
 
+// The unsigned little-endian value of a field at `base` (0 for bytes past the end).
+uint64_t FieldValue(const Bytes& bytes, const layout::Field& field, std::size_t base = 0);
+
 // Mutators for malformed-input tests: a valid file plus one named defect.
 // WithField sets a field of the header, record or tag that starts at `base`.
 Bytes WithField(Bytes bytes, const layout::Field& field, uint64_t value, std::size_t base = 0);

@@ -68,4 +68,12 @@ CLI::Option* AddAllowErrors(CLI::App* command) {
       "exit 0 even when a stream stops early or a file of its set is not read (still reported)");
 }
 
+void AddStreamWalkOptions(CLI::App* command, std::string* base, int* stream, bool* concat, bool* json) {
+  AddBase(command, base);
+  AddStream(command, stream);
+  AddConcat(command, concat);
+  AddJson(command, json);
+  AddAllowErrors(command);
+}
+
 }  // namespace olmts

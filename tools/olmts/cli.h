@@ -29,6 +29,9 @@ CLI::Option* AddCount(CLI::App* command, std::optional<long long>* count, const 
 // --allow-errors: a stream that stops early is reported but does not change
 // the exit code.
 CLI::Option* AddAllowErrors(CLI::App* command);
+// What every command that walks a whole stream takes: BASE, --stream, --concat,
+// --json and --allow-errors.
+void AddStreamWalkOptions(CLI::App* command, std::string* base, int* stream, bool* concat, bool* json);
 
 // Validators whose messages say what is wanted rather than a numeric range.
 extern const CLI::Validator kFiniteNonNegative;

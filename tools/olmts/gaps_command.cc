@@ -74,11 +74,7 @@ void RunGaps(const GapsOptions& options) {
 void AddGapsCommand(CLI::App& app) {
   auto options = std::make_shared<GapsOptions>();
   CLI::App* command = app.add_subcommand("gaps", "every gap of a stream with its time and size");
-  AddBase(command, &options->base);
-  AddStream(command, &options->stream);
-  AddConcat(command, &options->concat);
-  AddJson(command, &options->json);
-  AddAllowErrors(command);
+  AddStreamWalkOptions(command, &options->base, &options->stream, &options->concat, &options->json);
   command->callback([options] { RunGaps(*options); });
 }
 

@@ -71,11 +71,7 @@ void RunTags(const TagsOptions& options) {
 void AddTagsCommand(CLI::App& app) {
   auto options = std::make_shared<TagsOptions>();
   CLI::App* command = app.add_subcommand("tags", "the tag fields of each record of a stream");
-  AddBase(command, &options->base);
-  AddStream(command, &options->stream);
-  AddConcat(command, &options->concat);
-  AddJson(command, &options->json);
-  AddAllowErrors(command);
+  AddStreamWalkOptions(command, &options->base, &options->stream, &options->concat, &options->json);
   command->callback([options] { RunTags(*options); });
 }
 
