@@ -329,7 +329,11 @@ OLMTS_API int32_t OLMTS_CALL olmts_chain_sample_rate(const OlmtsChain* chain, do
  * scans of fractions of full scale as ReadScanDblHT gives them, one contiguous
  * run of records; output: the field in the channel's units, at the scans' stamp
  * times (subtract the delay for the field's time). Push scans, pull what is
- * ready; finish at the end of the run (then the converter starts a new run). */
+ * ready; finish at the end of the run (then the converter starts a new run).
+ * With threads > 1 the blocks ready are shared out among that many threads
+ * (started and joined within push and finish), and scans become ready once
+ * there is a block for each thread; the values do not depend on the number of
+ * threads, bit for bit. */
 #define OLMTS_UNITS_NOMINAL 1
 #define OLMTS_UNITS_DECONVOLVED 2
 
@@ -337,7 +341,7 @@ typedef struct OlmtsConvertOptions {
   double fmin_hz;    /* low band limit, 0: default */
   double fmax_hz;    /* high band limit, 0: default */
   int32_t block;     /* FFT length (power of two), 0: default */
-  int32_t reserved;
+  int32_t threads;   /* deconvolution threads: 0 the machine's cores (at most 8), 1 the caller's only */
 } OlmtsConvertOptions;
 
 OLMTS_API int32_t OLMTS_CALL olmts_converter_open(OlmtsChain* chain, int32_t mode, const OlmtsConvertOptions* options,

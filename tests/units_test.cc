@@ -395,14 +395,27 @@ TEST_F(UnitsTest, AChannelWithoutAResponseIsNaNAndSparesItsPartner) {
   }
 }
 
-TEST_F(UnitsTest, BlocksJoinWithoutSeamsWhateverTheirLengthAndThePieces) {
+TEST_F(UnitsTest, BlocksJoinWithoutSeamsWhateverTheirLengthThePiecesAndTheThreads) {
   ASSERT_EQ(Open(3), OLMTS_OK);
   const std::vector<double> fractions = ReadAll(3);
-  OlmtsConvertOptions small{0.3, 40, 8192, 0}, large{0.3, 40, 65536, 0};
+  OlmtsConvertOptions small{0.3, 40, 8192, 1}, large{0.3, 40, 65536, 0};
   const std::vector<double> a = Convert(OLMTS_UNITS_DECONVOLVED, fractions, &small, 150);
   const std::vector<double> b = Convert(OLMTS_UNITS_DECONVOLVED, fractions, &large, 20000);
   const std::vector<double> c = Convert(OLMTS_UNITS_DECONVOLVED, fractions, &small, 7001);
   EXPECT_EQ(a, c);  // the pieces pushed do not matter
+  // Nor does the number of threads the blocks are shared out among, even when
+  // a push brings fewer blocks than threads, or a single scan.
+  for (int32_t threads : {0, 3, 8}) {
+    OlmtsConvertOptions shared = small;
+    shared.threads = threads;
+    for (int piece : {1, 150, 40000})
+      EXPECT_EQ(Convert(OLMTS_UNITS_DECONVOLVED, fractions, &shared, piece), a) << threads << " " << piece;
+  }
+  OlmtsConvertOptions negative = small;
+  negative.threads = -1;
+  OlmtsConverter* refused = nullptr;
+  EXPECT_EQ(olmts_converter_open(chain_, OLMTS_UNITS_DECONVOLVED, &negative, &refused), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(refused, nullptr);
   // 8192-scan blocks restore 4096 scans each: every seam lies inside the
   // compared span, where both results are the same filter's.
   double worst = 0, scale = 0;

@@ -1,9 +1,11 @@
 """Cost of physical units: a 2-hour 150 Hz five-channel stream read in
 "deconvolved" units against a plain "fraction" read of the same stream, time
 and peak resident memory, both measured in this one run (each mode in a fresh
-process, best of --repeat). Not part of CI.
+process, best of --repeat), wall-clock and CPU time. The deconvolution runs
+on --threads threads (0: the machine's cores) and, for comparison, on one.
+Not part of CI.
 
-    python3 python/bench/units_bench.py [--build build] [--hours 2] [--repeat 3]
+    python3 python/bench/units_bench.py [--build build] [--hours 2] [--repeat 3] [--threads 0]
 
 The recording is the sample's (written by the built `olmts sample`), its
 150 Hz stream repeated with advancing record times to the length asked.
@@ -61,7 +63,7 @@ CHILD = r"""
 import json, resource, sys, time
 sys.path.insert(0, sys.argv[1])
 import olmtsfil
-mode, base, box, sensors = sys.argv[2], sys.argv[3], sys.argv[4], json.loads(sys.argv[5])
+mode, base, box, sensors, threads = sys.argv[2], sys.argv[3], sys.argv[4], json.loads(sys.argv[5]), int(sys.argv[6])
 with olmtsfil.Recording(base, concatenate=True) as rec:
     kw = {}
     cals = []
@@ -69,20 +71,22 @@ with olmtsfil.Recording(base, concatenate=True) as rec:
         kw["box"] = olmtsfil.Calibration.box(box)
         cals = [olmtsfil.Calibration.sensor(s) for s in sensors]
         kw["sensor"] = dict(zip(("Hx", "Hy", "Hz"), cals))
+    if mode == "deconvolved":
+        kw["threads"] = threads
     before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    t0 = time.perf_counter()
+    t0, c0 = time.perf_counter(), time.process_time()
     scans = rec.read(None, stream=3, units=mode, **kw)
-    elapsed = time.perf_counter() - t0
+    elapsed, cpu = time.perf_counter() - t0, time.process_time() - c0
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-print(json.dumps({"seconds": elapsed, "rows": len(scans.data), "peak_kb": peak, "before_kb": before}))
+print(json.dumps({"seconds": elapsed, "cpu": cpu, "rows": len(scans.data), "peak_kb": peak, "before_kb": before}))
 """
 
 
-def run(mode, base, description, repeat):
+def run(mode, base, description, repeat, threads=0):
     best = None
     for _ in range(repeat):
         out = subprocess.run([sys.executable, "-c", CHILD, os.path.join(ROOT, "python"), mode, base,
-                              description["box_calibration"], json.dumps(description["sensor_calibrations"])],
+                              description["box_calibration"], json.dumps(description["sensor_calibrations"]), str(threads)],
                              capture_output=True, text=True)
         if out.returncode != 0:
             raise SystemExit("%s read failed:\n%s" % (mode, out.stderr))
@@ -97,21 +101,26 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--hours", type=float, default=2.0)
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--threads", type=int, default=0, help="deconvolution threads (0: the machine's cores)")
     args = parser.parse_args()
     os.environ.setdefault("OLMTSFIL_LIBRARY", os.path.join(args.build, "src", "libolmtsfil.so"))
     directory = tempfile.mkdtemp(prefix="olmts-units-bench-")
     try:
         base, description = make_recording(args.build, directory, args.hours)
         fraction = run("fraction", base, description, args.repeat)
-        deconvolved = run("deconvolved", base, description, args.repeat)
+        deconvolved = run("deconvolved", base, description, args.repeat, args.threads)
+        single = run("deconvolved", base, description, args.repeat, 1) if args.threads != 1 else None
         nominal = run("nominal", base, description, args.repeat)
     finally:
         shutil.rmtree(directory, ignore_errors=True)
     print("stream: %d scans x 5 channels at 150 Hz (%.3g hours)" % (fraction["rows"], args.hours))
-    for name, r in (("fraction", fraction), ("nominal", nominal), ("deconvolved", deconvolved)):
-        print("%-12s %8.3f s  peak RSS %7.1f MB  (%.2fx the fraction read, RSS %+.1f MB)"
-              % (name, r["seconds"], r["peak_kb"] / 1024, r["seconds"] / fraction["seconds"],
-                 (r["peak_kb"] - fraction["peak_kb"]) / 1024))
+    rows = [("fraction", fraction), ("nominal", nominal), ("deconvolved", deconvolved)]
+    if single:
+        rows.append(("deconv. 1 thr", single))
+    for name, r in rows:
+        print("%-13s %7.3f s (cpu %6.3f s)  peak RSS %7.1f MB  (%.2fx the fraction read, cpu %.2fx, RSS %+.1f MB)"
+              % (name, r["seconds"], r["cpu"], r["peak_kb"] / 1024, r["seconds"] / fraction["seconds"],
+                 r["cpu"] / fraction["cpu"], (r["peak_kb"] - fraction["peak_kb"]) / 1024))
 
 
 if __name__ == "__main__":

@@ -48,7 +48,7 @@ class StageInfo(ctypes.Structure):
 
 class ConvertOptions(ctypes.Structure):
     _fields_ = [("fmin_hz", ctypes.c_double), ("fmax_hz", ctypes.c_double), ("block", ctypes.c_int32),
-                ("reserved", ctypes.c_int32)]
+                ("threads", ctypes.c_int32)]
 
 
 _p = ctypes.c_void_p
@@ -255,20 +255,22 @@ class Chain(HandleOwner):
             raise ValueError("no stage %r; the stages are %s and 'total'" % (stage, names))
         return names.index(stage)
 
-    def converter(self, units, fmin=None, fmax=None, block=None):
-        return Converter(self, units, fmin, fmax, block)
+    def converter(self, units, fmin=None, fmax=None, block=None, threads=None):
+        return Converter(self, units, fmin, fmax, block, threads)
 
 
 class Converter(HandleOwner):
-    """Streaming conversion of fractions of full scale (olmts_converter_*)."""
+    """Streaming conversion of fractions of full scale (olmts_converter_*).
+    ``threads``: deconvolution threads (None or 0: the machine's cores, 1: the
+    calling thread only); the values do not depend on it."""
 
     _kind = "converter"
 
-    def __init__(self, chain, units, fmin=None, fmax=None, block=None):
+    def __init__(self, chain, units, fmin=None, fmax=None, block=None, threads=None):
         if units not in _MODES:
             raise ValueError("a converter makes 'nominal' or 'deconvolved' units, not %r" % (units,))
         self.chain = chain
-        options = ConvertOptions(float(fmin or 0.0), float(fmax or 0.0), int(block or 0), 0)
+        options = ConvertOptions(float(fmin or 0.0), float(fmax or 0.0), int(block or 0), int(threads or 0))
         handle = ctypes.c_void_p()
         check(_lib().olmts_converter_open(chain.handle, _MODES[units], ctypes.byref(options), ctypes.byref(handle)),
               "olmts_converter_open", "%s units on stream %d" % (units, chain.stream))
@@ -316,7 +318,7 @@ class Converter(HandleOwner):
 
 
 def read(stream, n_scans=None, units="fraction", box=None, sensor=None, sensor_channels=None, require_sensors=False,
-         force_box=False, gain_frequency=None, fmin=None, fmax=None, block=None, stop_at_gap=True):
+         force_box=False, gain_frequency=None, fmin=None, fmax=None, block=None, stop_at_gap=True, threads=None):
     """Stream.read in the given units. The result carries ``units`` (per
     channel), ``delay`` (seconds: the field's time is each row's time minus it)
     and, for the field, ``chain`` (the Chain used) and ``band`` (deconvolved)."""
@@ -335,7 +337,7 @@ def read(stream, n_scans=None, units="fraction", box=None, sensor=None, sensor_c
         raise ValueError("%s units are formed over one contiguous run: read with stop_at_gap=True" % units)
     chain = Chain(stream._recording, stream.number, box, sensor, sensor_channels, require_sensors, force_box,
                   gain_frequency)
-    with chain.converter(units, fmin, fmax, block) as converter:
+    with chain.converter(units, fmin, fmax, block, threads) as converter:
         if len(scans.data):
             converter.convert(scans.data, in_place=True)
         band = converter.band

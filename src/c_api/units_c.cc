@@ -211,6 +211,7 @@ OLMTS_API int32_t OLMTS_CALL olmts_converter_open(OlmtsChain* chain, int32_t mod
         o.fmin_hz = options->fmin_hz;
         o.fmax_hz = options->fmax_hz;
         o.block = options->block;
+        o.threads = options->threads;
       }
       st = olmtsfil::units::MakeDeconvolvingConverter(chain->chain, o, &out->converter);
     }

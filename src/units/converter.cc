@@ -4,9 +4,17 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <system_error>
 
 #if defined(OLMTSFIL_HAVE_KISSFFT)
 #include <kissfft.hh>
+#endif
+
+// libstdc++ built without a thread model (mingw-w64's win32 one) has no
+// std::thread; the converter then works in the caller's thread alone.
+#if !defined(__GLIBCXX__) || defined(_GLIBCXX_HAS_GTHREADS)
+#define OLMTSFIL_CONVERTER_THREADS 1
+#include <thread>
 #endif
 
 namespace olmtsfil::units {
@@ -30,6 +38,19 @@ constexpr double kResponseFloor = 1e-6;
 // evaluated when a filter is designed; linear interpolation between them errs
 // by about the step squared, far below the calibrations' own accuracy.
 constexpr double kDesignStep = 1.0 / 256;
+
+// Blocks are shared out among at most this many threads: more would only
+// hold more blocks in memory waiting for their turn.
+constexpr int kMaxThreads = 8;
+
+int DefaultThreads() {
+#if defined(OLMTSFIL_CONVERTER_THREADS)
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxThreads));
+#else
+  return 1;
+#endif
+}
 
 bool PowerOfTwo(int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
 
@@ -62,12 +83,19 @@ class NominalConverter : public Converter {
 // filter whatever block it falls in. Per block and channel the linear trend
 // is removed and the outer eighths are tapered; outside the run the input is
 // zero. Two channels share one complex transform (real and imaginary part).
+//
+// Blocks depend on the input alone, never on each other: with more than one
+// thread, the blocks ready are shared out among the threads, each with its
+// own work space, and land in the output queue in order; every block is
+// computed by the same operations whatever thread takes it.
 class DeconvolvingConverter : public Converter {
  public:
-  DeconvolvingConverter(int channels, const Band& band, std::vector<std::vector<std::complex<double>>> filters)
+  DeconvolvingConverter(int channels, const Band& band, std::vector<std::vector<std::complex<double>>> filters,
+                        int threads)
       : n_(band.block),
         margin_(band.block / 4),
         core_(band.block / 2),
+        threads_(std::max(threads, 1)),
         filters_(std::move(filters)),
         forward_(static_cast<std::size_t>(band.block), false),
         inverse_(static_cast<std::size_t>(band.block), true),
@@ -91,12 +119,9 @@ class DeconvolvingConverter : public Converter {
     taper_.resize(static_cast<std::size_t>(margin_ / 2));
     for (std::size_t i = 0; i < taper_.size(); ++i)
       taper_[i] = 0.5 - 0.5 * std::cos(kPi * (static_cast<double>(i) + 0.5) / static_cast<double>(taper_.size()));
-    work_.resize(static_cast<std::size_t>(n_));
     unshuffle_.resize(static_cast<std::size_t>(n_ / 2));
     for (std::size_t k = 0; k < unshuffle_.size(); ++k)
       unshuffle_[k] = std::polar(0.5, 2 * kPi * static_cast<double>(k) / static_cast<double>(n_));
-    spectrum_.resize(static_cast<std::size_t>(n_));
-    segment_.resize(static_cast<std::size_t>(n_) * 2);
     Reset();
   }
 
@@ -104,17 +129,28 @@ class DeconvolvingConverter : public Converter {
     history_.insert(history_.end(), values, values + scans * channels_);
     total_ += scans;
     // Block b restores scans [b K, b K + K) and needs scans up to b K + K + M.
-    while (total_ >= next_ * core_ + core_ + margin_) Process(false);
+    // With several threads, blocks wait until there is one for each.
+    int64_t ready = 0;
+    while (total_ >= (next_ + ready) * core_ + core_ + margin_) ++ready;
+    if (ready >= threads_) ProcessBlocks(ready, false);
     return OLMTS_OK;
   }
 
   int32_t Finish() override {
-    while (next_ * core_ < total_) Process(true);
+    int64_t left = 0;
+    while ((next_ + left) * core_ < total_) ++left;
+    if (left > 0) ProcessBlocks(left, true);
     Reset();
     return OLMTS_OK;
   }
 
  private:
+  // Work space of one thread: a block's transforms and its channel segments.
+  struct Scratch {
+    std::vector<std::complex<double>> work, spectrum;
+    std::vector<double> segment;
+  };
+
   void Reset() {
     history_.clear();
     total_ = 0;
@@ -162,17 +198,17 @@ class DeconvolvingConverter : public Converter {
   // A channel left without a partner: its real transform is one of half the
   // length (even scans as real, odd ones as imaginary parts), unpacked into
   // bins 0 ... N/2, filtered, packed again and transformed back.
-  void Single(int c, int64_t first, int64_t produced, double* out) {
-    double* a = segment_.data();
+  void Single(int c, int64_t first, int64_t produced, double* out, Scratch& s) const {
+    double* a = s.segment.data();
     Segment(c, first, a);
     const int64_t m = n_ / 2;
-    std::complex<double>* x = spectrum_.data();
+    std::complex<double>* x = s.spectrum.data();
     half_forward_.transform_real(a, x);
     const std::vector<std::complex<double>>& g = filters_[static_cast<std::size_t>(c)];
     const auto at = [](int64_t k) { return static_cast<std::size_t>(k); };
     // Bins 0 and N/2 (real) come packed into x[0]; their filter values are real.
     const double dc = x[0].real() * g[0].real(), nyquist = x[0].imag() * g[at(m)].real();
-    std::complex<double>* z = work_.data();
+    std::complex<double>* z = s.work.data();
     for (int64_t k = 1; k < m; ++k) x[at(k)] *= g[at(k)];
     for (int64_t k = 0; k < m; ++k) {
       const std::complex<double> yk = k == 0 ? std::complex<double>(dc) : x[at(k)];
@@ -192,33 +228,35 @@ class DeconvolvingConverter : public Converter {
     }
   }
 
-  void Process(bool at_end) {
-    const int64_t first = next_ * core_ - margin_;
-    const int64_t produced = at_end ? std::min<int64_t>(core_, total_ - next_ * core_) : core_;
-    // Straight into the output queue: no buffer of a block's size is made and
-    // freed per block.
-    const std::size_t base = ready_.size();
-    ready_.resize(base + static_cast<std::size_t>(produced) * static_cast<std::size_t>(channels_));
-    double* out = ready_.data() + base;
-    double* a = segment_.data();
-    double* b = segment_.data() + n_;
+  // Restores block `block` (its `produced` scans) into out, scan after scan.
+  void Block(int64_t block, int64_t produced, double* out, Scratch& s) const {
+    const int64_t first = block * core_ - margin_;
+    if (s.work.empty()) {
+      s.work.resize(static_cast<std::size_t>(n_));
+      s.spectrum.resize(static_cast<std::size_t>(n_));
+      s.segment.resize(static_cast<std::size_t>(n_) * 2);
+    }
+    double* a = s.segment.data();
+    double* b = s.segment.data() + n_;
+    std::vector<std::complex<double>>& work = s.work;
+    std::vector<std::complex<double>>& spectrum = s.spectrum;
     for (int c = 0; c < channels_; c += 2) {
       const bool pair = c + 1 < channels_;
       if (!pair) {
-        Single(c, first, produced, out);
+        Single(c, first, produced, out, s);
         break;
       }
       Segment(c, first, a);
       Segment(c + 1, first, b);
-      for (int64_t i = 0; i < n_; ++i) work_[static_cast<std::size_t>(i)] = {a[i], b[i]};
-      forward_.transform(work_.data(), spectrum_.data());
+      for (int64_t i = 0; i < n_; ++i) work[static_cast<std::size_t>(i)] = {a[i], b[i]};
+      forward_.transform(work.data(), spectrum.data());
       const std::vector<std::complex<double>>& g1 = filters_[static_cast<std::size_t>(c)];
       const std::vector<std::complex<double>>* g2 = &filters_[static_cast<std::size_t>(c + 1)];
       const int64_t half = n_ / 2;
       for (int64_t k = 0; k <= half; ++k) {
         const int64_t m = (n_ - k) % n_;
-        const std::complex<double> zk = spectrum_[static_cast<std::size_t>(k)];
-        const std::complex<double> zm = std::conj(spectrum_[static_cast<std::size_t>(m)]);
+        const std::complex<double> zk = spectrum[static_cast<std::size_t>(k)];
+        const std::complex<double> zm = std::conj(spectrum[static_cast<std::size_t>(m)]);
         const std::complex<double> x1 = 0.5 * (zk + zm);
         const std::complex<double> x2 = std::complex<double>(0, -0.5) * (zk - zm);
         const std::complex<double> f1 = g1[static_cast<std::size_t>(k)];
@@ -227,13 +265,13 @@ class DeconvolvingConverter : public Converter {
         const std::complex<double> j(0, 1);
         const std::complex<double> yk = f1 * x1 + j * f2 * x2;
         const std::complex<double> ym = std::conj(f1 * x1) + j * std::conj(f2 * x2);
-        work_[static_cast<std::size_t>(k)] = yk;
-        if (m != k) work_[static_cast<std::size_t>(m)] = ym;
+        work[static_cast<std::size_t>(k)] = yk;
+        if (m != k) work[static_cast<std::size_t>(m)] = ym;
       }
-      inverse_.transform(work_.data(), spectrum_.data());
+      inverse_.transform(work.data(), spectrum.data());
       const double norm = 1.0 / static_cast<double>(n_);
       for (int64_t i = 0; i < produced; ++i) {
-        const std::complex<double> y = spectrum_[static_cast<std::size_t>(margin_ + i)] * norm;
+        const std::complex<double> y = spectrum[static_cast<std::size_t>(margin_ + i)] * norm;
         out[static_cast<std::size_t>(i * channels_ + c)] = y.real();
         out[static_cast<std::size_t>(i * channels_ + c + 1)] = y.imag();
       }
@@ -242,7 +280,52 @@ class DeconvolvingConverter : public Converter {
       if (unusable_[static_cast<std::size_t>(c)])
         for (int64_t i = 0; i < produced; ++i)
           out[static_cast<std::size_t>(i * channels_ + c)] = std::numeric_limits<double>::quiet_NaN();
-    ++next_;
+  }
+
+  // Restores the next `count` blocks, the last of them ending the run when
+  // `at_end`, then drops the scans no later block needs.
+  void ProcessBlocks(int64_t count, bool at_end) {
+    std::vector<int64_t> offset(static_cast<std::size_t>(count) + 1);
+    const std::size_t base = ready_.size();
+    offset[0] = 0;
+    for (int64_t i = 0; i < count; ++i) {
+      const int64_t block = next_ + i;
+      const int64_t produced = at_end ? std::min<int64_t>(core_, total_ - block * core_) : core_;
+      offset[static_cast<std::size_t>(i) + 1] = offset[static_cast<std::size_t>(i)] + produced;
+    }
+    // Straight into the output queue: no buffer of a block's size is made and
+    // freed per block.
+    ready_.resize(base + static_cast<std::size_t>(offset.back()) * static_cast<std::size_t>(channels_));
+    const int workers = static_cast<int>(std::min<int64_t>(threads_, count));
+    if (scratch_.size() < static_cast<std::size_t>(workers)) scratch_.resize(static_cast<std::size_t>(workers));
+    auto run = [&](int w) {
+      for (int64_t i = w; i < count; i += workers) {
+        const std::size_t at = static_cast<std::size_t>(i);
+        double* out = ready_.data() + base + static_cast<std::size_t>(offset[at]) * static_cast<std::size_t>(channels_);
+        Block(next_ + i, offset[at + 1] - offset[at], out, scratch_[static_cast<std::size_t>(w)]);
+      }
+    };
+#if defined(OLMTSFIL_CONVERTER_THREADS)
+    std::vector<std::thread> helpers;
+    for (int w = 1; w < workers; ++w) {
+      try {
+        helpers.emplace_back(run, w);
+      } catch (const std::system_error&) {
+        // No thread to be had: this one does that share too.
+        for (int64_t i = w; i < count; i += workers) {
+          const std::size_t at = static_cast<std::size_t>(i);
+          double* out =
+              ready_.data() + base + static_cast<std::size_t>(offset[at]) * static_cast<std::size_t>(channels_);
+          Block(next_ + i, offset[at + 1] - offset[at], out, scratch_[0]);
+        }
+      }
+    }
+    run(0);
+    for (std::thread& t : helpers) t.join();
+#else
+    for (int w = 0; w < workers; ++w) run(w);
+#endif
+    next_ += count;
     // Scans before the next block's first are no longer needed.
     const int64_t keep_from = next_ * core_ - margin_;
     const int64_t drop =
@@ -252,14 +335,14 @@ class DeconvolvingConverter : public Converter {
   }
 
   const int64_t n_, margin_, core_;
+  const int threads_;
   std::vector<std::vector<std::complex<double>>> filters_;  // per channel, bins 0 ... N/2
   std::vector<bool> unusable_;                              // per channel: its output is NaN
   kissfft<double> forward_, inverse_, half_forward_, half_inverse_;
   std::vector<std::complex<double>> unshuffle_;  // e^{+j 2 pi k / N} / 2, k < N/2
   std::vector<double> taper_;
-  std::vector<std::complex<double>> work_, spectrum_;
-  std::vector<double> segment_;
-  std::vector<double> history_;  // scans from history_start_ on, x channels
+  std::vector<Scratch> scratch_;  // one per thread
+  std::vector<double> history_;   // scans from history_start_ on, x channels
   int64_t history_start_ = 0;
   int64_t total_ = 0;  // scans pushed in this run
   int64_t next_ = 0;   // next block to process
@@ -342,6 +425,8 @@ int32_t MakeDeconvolvingConverter(Chain& chain, const ConvertOptions& options, s
 #if defined(OLMTSFIL_HAVE_KISSFFT)
   Band band;
   if (int32_t st = ChooseBand(chain, options, &band); st != OLMTS_OK) return st;
+  if (options.threads < 0) return OLMTS_BAD_ARGUMENT;
+  const int threads = options.threads > 0 ? std::min(options.threads, kMaxThreads) : DefaultThreads();
   const int channels = chain.channels();
   const double rate = chain.sample_rate();
   std::vector<double> passband(static_cast<std::size_t>(channels));
@@ -362,7 +447,7 @@ int32_t MakeDeconvolvingConverter(Chain& chain, const ConvertOptions& options, s
       last = k;
     }
   if (first < 0) {
-    *out = std::make_unique<DeconvolvingConverter>(channels, band, std::move(filters));
+    *out = std::make_unique<DeconvolvingConverter>(channels, band, std::move(filters), threads);
     return OLMTS_OK;
   }
   const std::size_t nc = static_cast<std::size_t>(channels);
@@ -402,7 +487,7 @@ int32_t MakeDeconvolvingConverter(Chain& chain, const ConvertOptions& options, s
     lo.swap(hi);
     k0 = k1;
   }
-  *out = std::make_unique<DeconvolvingConverter>(channels, band, std::move(filters));
+  *out = std::make_unique<DeconvolvingConverter>(channels, band, std::move(filters), threads);
   return OLMTS_OK;
 #else
   (void)chain;

@@ -16,6 +16,7 @@ struct ConvertOptions {
   double fmin_hz = 0;
   double fmax_hz = 0;
   int32_t block = 0;
+  int32_t threads = 0;  // deconvolution: 0 the machine's cores, 1 the caller's thread only
 };
 
 class Converter {
@@ -45,6 +46,7 @@ int32_t MakeDeconvolvingConverter(Chain& chain, const ConvertOptions& options, s
 struct Band {
   double fmin = 0, fmax = 0;
   int32_t block = 0;
+  int32_t threads = 0;  // deconvolution: 0 the machine's cores, 1 the caller's thread only
 };
 int32_t ChooseBand(const Chain& chain, const ConvertOptions& options, Band* band);
 
