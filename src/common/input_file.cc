@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <new>
 #if !defined(_WIN32)
 #include <sys/mman.h>
 #include <sys/types.h>
@@ -10,14 +11,34 @@
 
 namespace olmtsfil {
 
+namespace {
+
+// Records are read a tag and a data block at a time: a buffer of many records
+// turns the two or three system calls each would cost into one per buffer.
+constexpr std::size_t kStreamBuffer = std::size_t{128} << 10;
+
+}  // namespace
+
 bool InputFile::Open(const char* path) {
   Close();
   file_ = std::fopen(path, "rb");
-  return file_ != nullptr;
+  if (file_ == nullptr) return false;
+  // Given its buffer, or the C library picks one of a few kB of its own.
+  buffer_.reset(new (std::nothrow) char[kStreamBuffer]);
+  if (!buffer_ || std::setvbuf(file_, buffer_.get(), _IOFBF, kStreamBuffer) != 0) buffer_.reset();
+  position_ = 0;
+  position_known_ = true;
+  size_known_ = false;
+  return true;
 }
 
 void InputFile::Take(InputFile& other) {
   file_ = other.file_;
+  buffer_ = std::move(other.buffer_);
+  position_ = other.position_;
+  position_known_ = other.position_known_;
+  size_seen_ = other.size_seen_;
+  size_known_ = other.size_known_;
   map_ = other.map_;
   map_size_ = other.map_size_;
   map_position_ = other.map_position_;
@@ -32,6 +53,7 @@ void InputFile::Close() {
     std::fclose(file_);
     file_ = nullptr;
   }
+  buffer_.reset();
 }
 
 std::size_t InputFile::Read(void* buffer, std::size_t size) {
@@ -44,7 +66,9 @@ std::size_t InputFile::Read(void* buffer, std::size_t size) {
     if (n < size) map_at_end_ = true;
     return n;
   }
-  return std::fread(buffer, 1, size, file_);
+  const std::size_t n = std::fread(buffer, 1, size, file_);
+  position_ += n;
+  return n;
 }
 
 bool InputFile::SeekRelative(int64_t offset) {
@@ -57,11 +81,16 @@ bool InputFile::SeekRelative(int64_t offset) {
     return true;
   }
 #if defined(_WIN32)
-  return _fseeki64(file_, offset, SEEK_CUR) == 0;
+  const bool moved = _fseeki64(file_, offset, SEEK_CUR) == 0;
 #else
   static_assert(sizeof(off_t) >= 8, "64-bit file offsets are required");
-  return fseeko(file_, static_cast<off_t>(offset), SEEK_CUR) == 0;
+  const bool moved = fseeko(file_, static_cast<off_t>(offset), SEEK_CUR) == 0;
 #endif
+  if (moved)
+    position_ += static_cast<uint64_t>(offset);
+  else
+    position_known_ = false;  // the stream is asked again
+  return moved;
 }
 
 bool InputFile::SeekStart() {
@@ -72,8 +101,13 @@ bool InputFile::SeekStart() {
     return true;
   }
   // Unlike rewind, this tells when the file cannot be positioned (a pipe).
-  if (std::fseek(file_, 0, SEEK_SET) != 0) return false;
+  if (std::fseek(file_, 0, SEEK_SET) != 0) {
+    position_known_ = false;
+    return false;
+  }
   std::clearerr(file_);
+  position_ = 0;
+  position_known_ = true;
   return true;
 }
 
@@ -82,24 +116,51 @@ bool InputFile::AtEnd() const {
   return file_ != nullptr && std::feof(file_) != 0;
 }
 
+bool InputFile::Position(uint64_t* position) const {
+  if (position_known_) {
+    *position = position_;
+    return true;
+  }
+#if defined(_WIN32)
+  const int64_t at = _ftelli64(file_);
+#else
+  const int64_t at = ftello(file_);
+#endif
+  if (at < 0) return false;
+  *position = static_cast<uint64_t>(at);
+  return true;
+}
+
+bool InputFile::EndsWithin(uint64_t size) {
+  if (file_ == nullptr) return false;
+  if (map_ != nullptr) return size > (map_size_ > map_position_ ? map_size_ - map_position_ : 0);
+  uint64_t position = 0;
+  if (!Position(&position)) return false;
+  if (size_known_ && size_seen_ >= position && size_seen_ - position >= size) return false;
+  uint64_t remaining = 0;
+  if (!RemainingBytes(&remaining)) return false;
+  size_seen_ = position + remaining;
+  size_known_ = true;
+  return size > remaining;
+}
+
 bool InputFile::RemainingBytes(uint64_t* remaining) const {
   if (file_ == nullptr) return false;
   if (map_ != nullptr) {
     *remaining = map_size_ > map_position_ ? map_size_ - map_position_ : 0;
     return true;
   }
+  uint64_t position = 0;
+  if (!Position(&position)) return false;
 #if defined(_WIN32)
-  const int64_t position = _ftelli64(file_);
   struct _stati64 info;
-  if (position < 0 || _fstati64(_fileno(file_), &info) != 0) return false;
-  const int64_t size = info.st_size;
+  if (_fstati64(_fileno(file_), &info) != 0) return false;
 #else
-  const int64_t position = ftello(file_);
   struct stat info;
-  if (position < 0 || fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  const int64_t size = info.st_size;
+  if (fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) return false;
 #endif
-  *remaining = size > position ? static_cast<uint64_t>(size - position) : 0;
+  const uint64_t size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
+  *remaining = size > position ? size - position : 0;
   return true;
 }
 
@@ -133,7 +194,13 @@ void InputFile::Unmap() {
   // The stream's own indicator is set again by a read at the end, as a read
   // through it would have left it.
   // (A byte the file gained since is given back.)
-  if (fseeko(file_, static_cast<off_t>(map_position_), SEEK_SET) == 0 && map_at_end_) {
+  if (fseeko(file_, static_cast<off_t>(map_position_), SEEK_SET) != 0) {
+    position_known_ = false;
+    return;
+  }
+  position_ = map_position_;
+  position_known_ = true;
+  if (map_at_end_) {
     const int c = std::fgetc(file_);
     if (c != EOF) std::ungetc(c, file_);
   }

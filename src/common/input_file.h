@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace olmtsfil {
@@ -43,9 +44,12 @@ class InputFile {
   bool SeekStart();
   // The end-of-file indicator, set by a read that met the end.
   bool AtEnd() const;
-  // Bytes between the position and the end of the file; false when that cannot be
-  // told (then nothing is known about the size).
-  bool RemainingBytes(uint64_t* remaining) const;
+  // True when fewer than `size` bytes lie between the position and the end of
+  // the file, as the file is at this call; false when they are there or when
+  // that cannot be told. Asked once per record: the size last seen answers
+  // while it holds enough, and is looked up again before anything is said
+  // to be missing, so a file still growing is never taken as cut short.
+  bool EndsWithin(uint64_t size);
 
   // Passing over many small pieces (a tag per record) costs a system call or
   // two each through the stream. Mapped, the file's bytes as they are at this
@@ -70,7 +74,19 @@ class InputFile {
  private:
   void Take(InputFile& other);
 
+  // Bytes between the position and the end of the file; false when that cannot be
+  // told (then nothing is known about the size).
+  bool RemainingBytes(uint64_t* remaining) const;
+  // The position, counted here as reads and seeks go: asking the stream costs a
+  // system call.
+  bool Position(uint64_t* position) const;
+
   std::FILE* file_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // the stream's, freed after it is closed
+  uint64_t position_ = 0;
+  bool position_known_ = false;
+  uint64_t size_seen_ = 0;  // the file's size at the last look, when size_known_
+  bool size_known_ = false;
   const unsigned char* map_ = nullptr;
   uint64_t map_size_ = 0;
   uint64_t map_position_ = 0;

@@ -19,8 +19,7 @@ Status Recording::ReadRecord(int k, int64_t buffer_size, void* buffer) {
   // A block longer than the rest of the file cannot arrive whole; it is refused
   // before any byte is read (the scan reader relies on this to fail such a record
   // without making a buffer for it).
-  uint64_t remaining = 0;
-  const bool cut_short = s.file.RemainingBytes(&remaining) && size > remaining;
+  const bool cut_short = s.file.EndsWithin(size);
   if (size == 0 || cut_short || s.file.Read(buffer, static_cast<std::size_t>(size)) < size) {
     s.last_status = Status::kReadError;
     s.next_status = Status::kReadError;

@@ -22,8 +22,7 @@ Status Recording::NextScan(int k, int32_t* record_flag, const uint8_t** scan) {
       // The sizes in a tag allow blocks of up to 4.3 GB. No buffer is made for a
       // record that cannot be read: a stream that has ended or failed, or a block
       // longer than the rest of its file (ReadRecord refuses it before reading).
-      uint64_t remaining = 0;
-      if (s.next_status != Status::kOk || (s.file.RemainingBytes(&remaining) && block_size > remaining))
+      if (s.next_status != Status::kOk || s.file.EndsWithin(block_size))
         return ReadRecord(k, static_cast<int64_t>(block_size), nullptr);
       s.record_buffer.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(block_size)]);
       if (!s.record_buffer) return Status::kNoMemory;

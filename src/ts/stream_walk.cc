@@ -24,8 +24,7 @@ Status Recording::WalkStream(int k, StreamWalk* walk) {
     // end of its file would pass for a whole record and the set would continue
     // into its next file. A read refuses such a block; so does the walk, leaving
     // the stream failed there as a read would.
-    uint64_t remaining = 0;
-    if (s.next_status == Status::kOk && s.file.RemainingBytes(&remaining) && s.next_tag.DataBlockSize() > remaining) {
+    if (s.next_status == Status::kOk && s.file.EndsWithin(s.next_tag.DataBlockSize())) {
       s.last_tag = s.next_tag;
       s.last_status = Status::kReadError;
       s.next_status = Status::kReadError;
