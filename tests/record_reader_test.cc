@@ -38,6 +38,32 @@ class RecordReaderTest : public RecordingTest {
   }
 };
 
+// A recording still being written: the records that arrive while it is open
+// are read, not taken for a record cut short by the end of the file as it
+// was when the reader last looked at its size.
+TEST_F(RecordReaderTest, RecordsWrittenWhileTheFileIsOpenAreRead) {
+  const TagSpec t = SmallTag();
+  const Bytes file = EncodeStream(t, 4);
+  const std::size_t record_size = t.ltag + t.DataBlockSize();
+  files.Write(".TS1", Bytes(file.begin(), file.begin() + 2 * record_size));
+  ASSERT_NE(Open(), nullptr);
+  int32_t status = 0;
+  ReadRecord(1, &status);
+  ASSERT_EQ(status, OLMTS_OK);  // the second record's tag is held
+  {
+    std::ofstream more(files.Path(".TS1"), std::ios::binary | std::ios::app);
+    more.write(reinterpret_cast<const char*>(file.data() + 2 * record_size),
+               static_cast<std::streamsize>(2 * record_size));
+  }
+  for (int r = 1; r < 4; ++r) {
+    const std::vector<uint8_t> block = ReadRecord(1, &status);
+    ASSERT_EQ(status, OLMTS_OK) << "record " << r;
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), file.begin() + r * record_size + t.ltag)) << r;
+  }
+  ReadRecord(1, &status);
+  EXPECT_EQ(status, OLMTS_END_OF_DATA);
+}
+
 TEST_F(RecordReaderTest, ReadsSkipsAndEndsStickily) {
   TagSpec t = SmallTag();
   t.trailer_factor = 3;
