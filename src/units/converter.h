@@ -23,6 +23,10 @@ class Converter {
   virtual ~Converter() = default;
   virtual int32_t Push(const double* values, int64_t scans) = 0;
   virtual int32_t Finish() = 0;
+  // Makes the run about to begin give only its scans [first, end) (end < 0: to
+  // the run's end), fed from the run's scan *from on; pushing up to *to (-1: to
+  // the end) makes every one of them ready. Refused once the run has scans.
+  virtual int32_t Start(int64_t first, int64_t end, int64_t* from, int64_t* to) = 0;
   int64_t Pull(double* out, int64_t capacity);
   int channels() const { return channels_; }
   double fmin() const { return fmin_; }
