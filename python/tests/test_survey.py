@@ -359,3 +359,19 @@ def test_lazy_nominal_units_equal_the_eager_conversion(rec, cals, threads):
         rec.to_dask(3, units="nominal")
     with pytest.raises(ValueError, match="nominal"):
         rec.to_dask(3, units="counts", box=box)
+
+
+def test_dated_sets_follow_the_readers_successor_rule(tmp_path):
+    import olmtsfil.survey
+    # Copied from another system in upper case; a day's file of another case of
+    # extension is not the reader's, so the set ends before it.
+    for name in ("SITE314A.TS4", "SITE314B.TS4", "site315a.TS4", "SITE316A.ts4", "SITE317A.TS4"):
+        (tmp_path / name).write_bytes(b"")
+    first = str(tmp_path / "SITE314A.TS4")
+    reached, unreadable = olmtsfil.survey.set_files(first)
+    assert reached == [first, str(tmp_path / "SITE314B.TS4"), str(tmp_path / "site315a.TS4")]
+    assert unreadable == []
+    # A name that exists but does not open is passed over for the next
+    # candidate, as the reader does.
+    (tmp_path / "site314c.TS4").mkdir()
+    assert olmtsfil.survey.set_files(first) == (reached, [str(tmp_path / "site314c.TS4")])
