@@ -353,12 +353,59 @@ def test_lazy_nominal_units_equal_the_eager_conversion(rec, cals, threads):
         lazy = rec.to_dask(k, units="nominal", chunk_bytes=200_000, box=box.base, sensor=sensors)
         assert len(lazy.chunks) > 3 and lazy.units == eager_units and lazy.delay == delay
         assert threads.compute(lazy.data).result().tobytes() == np.concatenate(runs).tobytes()
-    with pytest.raises(ValueError, match="deconvolved units cannot be formed chunk by chunk"):
-        rec.to_dask(3, units="deconvolved", box=box)
     with pytest.raises(ValueError, match="box calibration"):
         rec.to_dask(3, units="nominal")
     with pytest.raises(ValueError, match="nominal"):
         rec.to_dask(3, units="counts", box=box)
+    with pytest.raises(ValueError, match="deconvolved"):
+        rec.to_dask(3, units="nominal", box=box, fmin=0.1)
+
+
+def eager_runs(rec, k, **units):
+    """Every contiguous run of stream k read eagerly in the given units, end to end."""
+    rec.streams[k].rewind()
+    runs = []
+    while True:
+        scans = rec.read(None, stream=k, **units)
+        if len(scans.data) == 0:
+            break
+        runs.append(scans)
+    rec.streams[k].rewind()
+    return runs
+
+
+# Stream 2: three bursts in one file (gaps inside chunks); stream 3: one run over
+# three files (margins read across file boundaries); 8192-scan blocks make many
+# per run, 65536 ones reach past short runs and small chunks.
+@pytest.mark.parametrize("k, block, chunk_bytes", [(2, 8192, 200_000), (3, 8192, 300_000), (3, 65536, 1 << 20)])
+def test_lazy_deconvolved_units_are_the_eager_runs_bit_for_bit(rec, cals, threads, k, block, chunk_bytes):
+    box, sensors = cals
+    field = dict(units="deconvolved", box=box, sensor=sensors, block=block)
+    runs = eager_runs(rec, k, **field)
+    eager = np.concatenate([r.data for r in runs])
+    if k == 2:
+        assert len(runs) == 3
+    position = rec.streams[k].seek(runs[-1].start)
+    lazy = rec.to_dask(k, chunk_bytes=chunk_bytes, **field)
+    assert rec.streams[k].tag()["UTC"] == position  # the caller's stream stays where it was
+    assert lazy.units == runs[0].units and lazy.delay == runs[0].delay and lazy.band == runs[0].band
+    assert lazy.block == block and len(lazy.chunks) > 3
+    assert threads.compute(lazy.data).result().tobytes() == eager.tobytes()
+    n = len(eager)
+    ends = np.cumsum([len(r.data) for r in runs])
+    for a, b in ((0, 1), (n - 3, n), (n // 2 - 7000, n // 2 + 9000)) + tuple((e - 5, e + 5) for e in ends[:-1]):
+        assert threads.compute(lazy.data[a:b]).result().tobytes() == eager[a:b].tobytes(), (a, b)
+    rec.streams[k].rewind()
+
+
+def test_lazy_deconvolved_units_are_checked_when_the_array_is_made(rec, cals):
+    box, sensors = cals
+    with pytest.raises(ValueError, match="box calibration"):
+        rec.to_dask(3, units="deconvolved")
+    with pytest.raises(Exception, match="olmts_converter_open"):
+        rec.to_dask(3, units="deconvolved", box=box, sensor=sensors, block=1000)
+    with pytest.warns(UserWarning, match="extrapolated"):
+        rec.to_dask(3, units="deconvolved", box=box, sensor=sensors, fmin=0.005)
 
 
 def test_dated_sets_follow_the_readers_successor_rule(tmp_path):
