@@ -150,7 +150,7 @@ void BM_ReadScanHT(benchmark::State& state) {
 void BM_BaselineBlockReadAndConvert(benchmark::State& state) {
   Fixture& files = Files();
   const TagSpec t = BenchTag();
-  const std::size_t record_size = t.ltag + t.DataBlockSize();
+  const std::size_t record_size = t.RecordSize();
   const std::size_t records_per_block = (std::size_t{1} << 20) / record_size;
   std::vector<uint8_t> block(records_per_block * record_size);
   int64_t scans = 0;

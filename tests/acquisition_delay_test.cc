@@ -6,6 +6,7 @@
 
 #include "filters/acquisition_delay.h"
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
 
@@ -107,14 +108,13 @@ class AcqDelayHTTest : public ::testing::Test {
  protected:
   ScratchDirectory dir{"acqdelay"};
   RecordingFiles files{dir.path(), "rec"};
-  TsHandle* handle = nullptr;
+  ScopedRecording handle;
 
-  void TearDown() override { TSCloseHT(&handle); }
   void Open(const TableFile& table) {
-    TSCloseHT(&handle);
+    handle.Close();
     table.Write(files.Path(".TBL"));
-    handle = TSOpenHT(files.base().c_str());
-    ASSERT_NE(handle, nullptr);
+    handle = OpenRecording(files.base());
+    ASSERT_NE(handle.get(), nullptr);
   }
 };
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
 
@@ -13,15 +14,14 @@ class DerivedParametersTest : public ::testing::Test {
  protected:
   ScratchDirectory dir{"derived"};
   RecordingFiles files{dir.path(), "rec"};
-  TsHandle* handle = nullptr;
+  ScopedRecording handle;
 
   void Open(const TableFile& table) {
-    TSCloseHT(&handle);
+    handle.Close();
     table.Write(files.Path(".TBL"));
-    handle = TSOpenHT(files.base().c_str());
-    ASSERT_NE(handle, nullptr);
+    handle = OpenRecording(files.base());
+    ASSERT_NE(handle.get(), nullptr);
   }
-  void TearDown() override { TSCloseHT(&handle); }
 };
 
 TEST_F(DerivedParametersTest, ChannelCountIgnoresMissingAndMistypedComponents) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
 
@@ -24,9 +25,7 @@ class NominalGainTest : public ::testing::Test {
  protected:
   ScratchDirectory dir{"gain"};
   RecordingFiles files{dir.path(), "rec"};
-  TsHandle* handle = nullptr;
-
-  void TearDown() override { TSCloseHT(&handle); }
+  ScopedRecording handle;
 
   // Box gains of `table`; every element starts as garbage so clearing shows.
   int32_t Box(const TableFile& table, Gains& g) { return Call(table, g, CalcBoxNomGainHT); }
@@ -34,10 +33,10 @@ class NominalGainTest : public ::testing::Test {
 
  private:
   int32_t Call(const TableFile& table, Gains& g, int32_t (*f)(TsHandle*, double*)) {
-    TSCloseHT(&handle);
+    handle.Close();
     table.Write(files.Path(".TBL"));
-    handle = TSOpenHT(files.base().c_str());
-    EXPECT_NE(handle, nullptr);
+    handle = OpenRecording(files.base());
+    EXPECT_NE(handle.get(), nullptr);
     g.fill(-99.0);
     return f(handle, g.data());
   }

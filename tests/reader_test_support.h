@@ -8,6 +8,7 @@
 #include <string>
 
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
 
@@ -16,21 +17,19 @@ namespace olmtsfil::testdata {
 class RecordingTest : public ::testing::Test {
  protected:
   explicit RecordingTest(const std::string& label = "reader") : dir_(label), files(dir_.path(), "rec") {}
-  ~RecordingTest() override { TSCloseHT(&handle); }
-
   // Writes the table (if not yet written) and opens the recording.
   TsHandle* Open() {
     if (!table_written_) TypicalTable().Write(files.Path(".TBL"));
     table_written_ = true;
-    TSCloseHT(&handle);
-    handle = TSOpenHT(files.base().c_str());
+    handle.Close();
+    handle = OpenRecording(files.base());
     return handle;
   }
   std::string Dir() const { return dir_.path(); }
 
   ScratchDirectory dir_;
   RecordingFiles files;
-  TsHandle* handle = nullptr;
+  ScopedRecording handle;
   bool table_written_ = false;
 };
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/bytes_io.h"
 #include "writer/sample_recording.h"
 #include "writer/tone_fit.h"
@@ -36,26 +37,22 @@ class UnitsTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    ts_ = TSOpenHT(sample_->base.c_str());
-    box_ = CalOpenHT(1, sample_->box_calibration.c_str());
-    ASSERT_NE(ts_, nullptr);
-    ASSERT_NE(box_, nullptr);
+    ts_ = OpenRecording(sample_->base);
+    box_ = OpenCalibration(1, sample_->box_calibration);
+    ASSERT_NE(ts_.get(), nullptr);
+    ASSERT_NE(box_.get(), nullptr);
     for (int i = 0; i < 3; ++i) {
-      coils_[i] = CalOpenHT(2, sample_->sensor_calibrations[static_cast<std::size_t>(i)].c_str());
-      ASSERT_NE(coils_[i], nullptr);
+      coils_[i] = OpenCalibration(2, sample_->sensor_calibrations[static_cast<std::size_t>(i)]);
+      ASSERT_NE(coils_[i].get(), nullptr);
     }
   }
-  void TearDown() override {
-    olmts_chain_close(&chain_);
-    CalCloseHT(&box_);
-    for (CalHandle*& c : coils_) CalCloseHT(&c);
-    TSCloseHT(&ts_);
-  }
+  // The chain goes before the handles it was formed from.
+  void TearDown() override { olmts_chain_close(&chain_); }
 
   // The sample's sensors: Hx, Hy, Hz on channels 3 ... 5.
   int32_t Open(int stream, int32_t options = 0, CalHandle* box = nullptr) {
     CalHandle* sensors[12] = {nullptr, nullptr, coils_[0], coils_[1], coils_[2]};
-    return olmts_chain_open(ts_, stream, box != nullptr ? box : box_, sensors, nullptr, options, 0.0, &chain_);
+    return olmts_chain_open(ts_, stream, box != nullptr ? box : box_.get(), sensors, nullptr, options, 0.0, &chain_);
   }
 
   OlmtsStageInfo Info(int channel, int stage) {
@@ -140,9 +137,9 @@ class UnitsTest : public ::testing::Test {
 
   static ScratchDirectory* dir_;
   static SampleRecording* sample_;
-  TsHandle* ts_ = nullptr;
-  CalHandle* box_ = nullptr;
-  CalHandle* coils_[3] = {};
+  ScopedRecording ts_;
+  ScopedCalibration box_;
+  ScopedCalibration coils_[3];
   OlmtsChain* chain_ = nullptr;
 };
 ScratchDirectory* UnitsTest::dir_ = nullptr;
@@ -247,21 +244,18 @@ TEST_F(UnitsTest, MissingSensorsFallBackToTheTablesValueSaidSoOrAreRefused) {
 }
 
 TEST_F(UnitsTest, CalibrationsOfOtherInstrumentsAreRefusedOrReported) {
-  // The box calibration of another box ("SNUM" at byte 8 of the header).
+  // The box calibration of another box.
   const std::string other = dir_->path() + "/box777";
-  Bytes bytes = ReadFile(sample_->box_calibration + ".CLB");
-  bytes[8] = 0x09;
-  bytes[9] = 0x03;
-  WriteFile(other + ".CLB", bytes);
-  CalHandle* foreign = CalOpenHT(1, other.c_str());
-  ASSERT_NE(foreign, nullptr);
+  WriteFile(other + ".CLB",
+            WithField(ReadFile(sample_->box_calibration + ".CLB"), olmtsfil::layout::cal_header::kSnum, 777));
+  const ScopedCalibration foreign = OpenCalibration(1, other);
+  ASSERT_NE(foreign.get(), nullptr);
   EXPECT_EQ(Open(3, 0, foreign), OLMTS_BOX_SERIAL_MISMATCH);
   EXPECT_EQ(chain_, nullptr);
   ASSERT_EQ(Open(3, OLMTS_CHAIN_FORCE_BOX, foreign), OLMTS_OK);
   EXPECT_EQ(Info(1, 1).flags & OLMTS_STAGE_BOX_FORCED, OLMTS_STAGE_BOX_FORCED);
   EXPECT_NE(std::string(Info(1, 1).source).find("101"), std::string::npos);  // the records' serial
   olmts_chain_close(&chain_);
-  CalCloseHT(&foreign);
 
   // Hy's coil on Hx: the table names COIL201 there.
   CalHandle* swapped[12] = {nullptr, nullptr, coils_[1], coils_[0], coils_[2]};
@@ -381,8 +375,8 @@ TEST_F(UnitsTest, DeconvolvedSeriesGiveBackTheInjectedTones) {
       }
     }
     olmts_chain_close(&chain_);
-    TSCloseHT(&ts_);
-    ts_ = TSOpenHT(sample_->base.c_str());
+    ts_.Close();
+    ts_ = OpenRecording(sample_->base);
   }
 }
 
@@ -435,18 +429,22 @@ TEST_F(UnitsTest, AChannelWithoutAResponseIsNaNAndSparesItsPartner) {
   const std::vector<double> fractions = ReadAll(3);
   const std::vector<double> whole = Convert(OLMTS_UNITS_DECONVOLVED, fractions, nullptr);
   olmts_chain_close(&chain_);
-  TSCloseHT(&ts_);
+  ts_.Close();
 
   ScratchDirectory dir("units-no-dipole");
   const SampleRecording copy = WriteSampleRecording(dir.path());
   Bytes table = ReadFile(copy.base + ".TBL");
-  const std::string name = "EXLN";
-  auto at = std::search(table.begin(), table.end(), name.begin(), name.end());
-  ASSERT_NE(at, table.end());
-  at[3] = 'X';
+  namespace entry = olmtsfil::layout::table_entry;
+  bool renamed = false;
+  for (std::size_t at = entry::kHeaderSize; !renamed && at + entry::kSize <= table.size(); at += entry::kSize) {
+    if (std::memcmp(table.data() + at + entry::kName.offset, "EXLN", 5) != 0) continue;
+    PutTextField(table, at, entry::kName, "EXLX");
+    renamed = true;
+  }
+  ASSERT_TRUE(renamed);
   WriteFile(copy.base + ".TBL", table);
-  ts_ = TSOpenHT(copy.base.c_str());
-  ASSERT_NE(ts_, nullptr);
+  ts_ = OpenRecording(copy.base);
+  ASSERT_NE(ts_.get(), nullptr);
   ASSERT_EQ(Open(3), OLMTS_OK);
   EXPECT_NE(Info(1, 0).flags & OLMTS_STAGE_UNUSABLE, 0);
   const std::vector<double> patched = ReadAll(3);

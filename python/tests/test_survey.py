@@ -10,7 +10,7 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import BUILD
+from conftest import TOOL
 
 
 def _unstamped(data):
@@ -20,8 +20,6 @@ def _unstamped(data):
 
 pd = pytest.importorskip("pandas")
 da = pytest.importorskip("dask.array")
-
-TOOL = os.path.join(BUILD, "tools", "olmts")
 
 
 @pytest.fixture(scope="session")
@@ -188,14 +186,6 @@ def test_a_lazy_slice_reads_only_its_chunks(rec, monkeypatch):
 
 # ---- batch jobs ---------------------------------------------------------------------------
 
-@pytest.fixture(scope="module")
-def cluster():
-    distributed = pytest.importorskip("distributed")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None) as c, distributed.Client(c) as client:
-        yield client
-
-
 def load(path):
     with np.load(path) as f:
         return {name: f[name] for name in f.files}
@@ -292,25 +282,6 @@ def test_jobs_that_need_the_tool_say_where_it_was_looked_for(survey, tmp_path, m
 
 
 # ---- calibrated spectra and the field, lazily ---------------------------------------------------
-
-@pytest.fixture
-def cals(calibrations):
-    import olmtsfil
-    box_path, sensor_paths = calibrations
-    with olmtsfil.Calibration.box(box_path) as box:
-        sensors = [olmtsfil.Calibration.sensor(path) for path in sensor_paths]
-        yield box, dict(zip(("Hx", "Hy", "Hz"), sensors))
-        for sensor in sensors:
-            sensor.close()
-
-
-@pytest.fixture(scope="module")
-def threads():
-    distributed = pytest.importorskip("distributed")
-    with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=False,
-                                  dashboard_address=None) as c, distributed.Client(c) as client:
-        yield client
-
 
 def test_survey_spectra_are_the_coefficients_divided_by_the_matched_chain(sample, threads):
     import olmtsfil

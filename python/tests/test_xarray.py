@@ -3,19 +3,7 @@ attributes a processing code reads, through netCDF and back, eager and lazy."""
 import numpy as np
 import pytest
 
-import olmtsfil
-
 xr = pytest.importorskip("xarray")
-
-
-@pytest.fixture
-def cals(calibrations):
-    box_path, sensor_paths = calibrations
-    with olmtsfil.Calibration.box(box_path) as box:
-        sensors = [olmtsfil.Calibration.sensor(path) for path in sensor_paths]
-        yield box, dict(zip(("Hx", "Hy", "Hz"), sensors))
-        for sensor in sensors:
-            sensor.close()
 
 
 def sample_stream(sample, number):
