@@ -369,8 +369,8 @@ OLMTS_API int32_t OLMTS_CALL olmts_converter_finish(OlmtsConverter* converter);
  * pushed past *input_to_out are ignored. Call it after open or finish, before
  * the run's first push: the window ends with the run (finish).
  * Returns OLMTS_OK; OLMTS_BAD_ARGUMENT for a NULL argument, a negative
- * first_scan, an end_scan below it (other than < 0) or beyond 2^62, or a call
- * once the run has scans (nothing changed). */
+ * first_scan, an end_scan below it (other than < 0), either beyond 2^62, or a
+ * call once the run has scans (nothing changed). */
 OLMTS_API int32_t OLMTS_CALL olmts_converter_start(OlmtsConverter* converter, int64_t first_scan, int64_t end_scan,
                                                    int64_t* input_from_out, int64_t* input_to_out);
 /* Copies up to capacity ready scans (x channels doubles) into out; *scans_out the number copied. */
