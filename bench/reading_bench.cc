@@ -91,11 +91,11 @@ struct Fixture {
             TagSpec tag = t;
             tag.utc = AddSeconds(t.utc, r);
             const Bytes bytes = EncodeTag(tag);
-            std::fseek(f, static_cast<long>(r * (t.ltag + set.block_size)), SEEK_SET);
+            std::fseek(f, static_cast<long>(r * t.RecordSize()), SEEK_SET);
             std::fwrite(bytes.data(), 1, bytes.size(), f);
           }
           // The last data block ends the file.
-          std::fseek(f, static_cast<long>(kSetRecordsPerFile * (t.ltag + set.block_size) - 1), SEEK_SET);
+          std::fseek(f, static_cast<long>(kSetRecordsPerFile * t.RecordSize() - 1), SEEK_SET);
           std::fputc(0, f);
           std::fclose(f);
         }

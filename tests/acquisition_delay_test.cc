@@ -6,9 +6,7 @@
 
 #include "filters/acquisition_delay.h"
 #include "olmtsfil.h"
-#include "test_handles.h"
-#include "writer/stream_writer.h"
-#include "writer/table_writer.h"
+#include "reader_test_support.h"
 
 namespace {
 
@@ -104,18 +102,9 @@ TEST(AcqDelaySamplesTest, FiniteAndNonNegativeAtEveryRate) {
 
 // ---- Through the C interface --------------------------------------------------------
 
-class AcqDelayHTTest : public ::testing::Test {
+class AcqDelayHTTest : public RecordingTest {
  protected:
-  ScratchDirectory dir{"acqdelay"};
-  RecordingFiles files{dir.path(), "rec"};
-  ScopedRecording handle;
-
-  void Open(const TableFile& table) {
-    handle.Close();
-    table.Write(files.Path(".TBL"));
-    handle = OpenRecording(files.base());
-    ASSERT_NE(handle.get(), nullptr);
-  }
+  AcqDelayHTTest() : RecordingTest("acqdelay") {}
 };
 
 TEST_F(AcqDelayHTTest, DelayOfEachStreamFollowsItsRate) {

@@ -2,26 +2,15 @@
 #include <gtest/gtest.h>
 
 #include "olmtsfil.h"
-#include "test_handles.h"
-#include "writer/stream_writer.h"
-#include "writer/table_writer.h"
+#include "reader_test_support.h"
 
 namespace {
 
 using namespace olmtsfil::testdata;
 
-class DerivedParametersTest : public ::testing::Test {
+class DerivedParametersTest : public RecordingTest {
  protected:
-  ScratchDirectory dir{"derived"};
-  RecordingFiles files{dir.path(), "rec"};
-  ScopedRecording handle;
-
-  void Open(const TableFile& table) {
-    handle.Close();
-    table.Write(files.Path(".TBL"));
-    handle = OpenRecording(files.base());
-    ASSERT_NE(handle.get(), nullptr);
-  }
+  DerivedParametersTest() : RecordingTest("derived") {}
 };
 
 TEST_F(DerivedParametersTest, ChannelCountIgnoresMissingAndMistypedComponents) {

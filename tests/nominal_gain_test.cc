@@ -5,9 +5,7 @@
 #include <string>
 
 #include "olmtsfil.h"
-#include "test_handles.h"
-#include "writer/stream_writer.h"
-#include "writer/table_writer.h"
+#include "reader_test_support.h"
 
 namespace {
 
@@ -21,11 +19,9 @@ TableFile Channels() {
   return t;
 }
 
-class NominalGainTest : public ::testing::Test {
+class NominalGainTest : public RecordingTest {
  protected:
-  ScratchDirectory dir{"gain"};
-  RecordingFiles files{dir.path(), "rec"};
-  ScopedRecording handle;
+  NominalGainTest() : RecordingTest("gain") {}
 
   // Box gains of `table`; every element starts as garbage so clearing shows.
   int32_t Box(const TableFile& table, Gains& g) { return Call(table, g, CalcBoxNomGainHT); }
@@ -33,10 +29,7 @@ class NominalGainTest : public ::testing::Test {
 
  private:
   int32_t Call(const TableFile& table, Gains& g, int32_t (*f)(TsHandle*, double*)) {
-    handle.Close();
-    table.Write(files.Path(".TBL"));
-    handle = OpenRecording(files.base());
-    EXPECT_NE(handle.get(), nullptr);
+    Open(table);
     g.fill(-99.0);
     return f(handle, g.data());
   }

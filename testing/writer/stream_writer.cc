@@ -179,8 +179,7 @@ Bytes EncodeStream(TagSpec tag, int records, const SampleFunction& sample, int64
     samples.clear();
     for (int s = 0; s < tag.scnt; ++s)
       for (int c = 0; c < tag.nchn; ++c) samples.push_back(sample(global + s, c));
-    Bytes rec = EncodeRecord(tag, samples);
-    out.insert(out.end(), rec.begin(), rec.end());
+    Append(out, EncodeRecord(tag, samples));
     global += tag.scnt;
   }
   return out;
