@@ -91,11 +91,11 @@ struct Fixture {
             TagSpec tag = t;
             tag.utc = AddSeconds(t.utc, r);
             const Bytes bytes = EncodeTag(tag);
-            std::fseek(f, static_cast<long>(r * (t.ltag + set.block_size)), SEEK_SET);
+            std::fseek(f, static_cast<long>(r * t.RecordSize()), SEEK_SET);
             std::fwrite(bytes.data(), 1, bytes.size(), f);
           }
           // The last data block ends the file.
-          std::fseek(f, static_cast<long>(kSetRecordsPerFile * (t.ltag + set.block_size) - 1), SEEK_SET);
+          std::fseek(f, static_cast<long>(kSetRecordsPerFile * t.RecordSize() - 1), SEEK_SET);
           std::fputc(0, f);
           std::fclose(f);
         }
@@ -150,7 +150,7 @@ void BM_ReadScanHT(benchmark::State& state) {
 void BM_BaselineBlockReadAndConvert(benchmark::State& state) {
   Fixture& files = Files();
   const TagSpec t = BenchTag();
-  const std::size_t record_size = t.ltag + t.DataBlockSize();
+  const std::size_t record_size = t.RecordSize();
   const std::size_t records_per_block = (std::size_t{1} << 20) / record_size;
   std::vector<uint8_t> block(records_per_block * record_size);
   int64_t scans = 0;

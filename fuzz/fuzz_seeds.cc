@@ -9,11 +9,10 @@
 namespace olmtsfil::fuzz {
 namespace {
 
+using testdata::Append;
 using testdata::Bytes;
 using testdata::MakeStamp;
 using testdata::TagSpec;
-
-void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 
 std::vector<Bytes> TableSeeds() {
   std::vector<Bytes> seeds;

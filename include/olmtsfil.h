@@ -230,6 +230,17 @@ OLMTS_API int32_t OLMTS_CALL olmts_record_rate_hz(TsHandle* handle, int32_t stre
  * buffer. */
 OLMTS_API int32_t OLMTS_CALL olmts_stream_file(TsHandle* handle, int32_t stream, int32_t* file_index, char* path,
                                                int32_t path_size);
+/* The names the reader tries, in order, for the file that follows `path` in
+ * its dated set (with concatenation on): candidate 0, 1, ... of them, each a
+ * path in the same folder with the same extension, NUL-terminated into out
+ * (out_size bytes). The reader takes the first that opens, and ends the set at
+ * a candidate that is the set's first file or when none opens. Callers that
+ * list a set follow the same rule this way.
+ * Returns OLMTS_OK; OLMTS_END_OF_DATA when there is no candidate of that index
+ * (none at all for a name without a successor), nothing written;
+ * OLMTS_BAD_ARGUMENT for a NULL argument, a negative candidate or a buffer too
+ * small for the name (nothing written); OLMTS_NO_MEMORY. */
+OLMTS_API int32_t OLMTS_CALL olmts_next_set_file(const char* path, int32_t candidate, char* out, int32_t out_size);
 
 /* ---- Extensions: physical units -------------------------------------------
  * Not part of the HT family: functions named olmts_*, built on the exports
@@ -351,6 +362,21 @@ OLMTS_API void OLMTS_CALL olmts_converter_close(OlmtsConverter** converter_ref);
 OLMTS_API int32_t OLMTS_CALL olmts_converter_push(OlmtsConverter* converter, const double* values, int32_t scans);
 /* Ends the current run: every scan pushed becomes ready. */
 OLMTS_API int32_t OLMTS_CALL olmts_converter_finish(OlmtsConverter* converter);
+/* Starts the next run late, for reading a window of a long run: the run's
+ * scans [first_scan, end_scan) are given out (end_scan < 0: up to the run's
+ * end), bit for bit what a run pushed whole from its first scan gives there.
+ * Scans count from the run's first (0). Push the run's scans from
+ * *input_from_out on (the deconvolution's blocks reach before first_scan, by up
+ * to 3/4 of a block; nominal: first_scan itself), up to *input_to_out or the
+ * run's end, whichever comes first (reaching up to 3/4 of a block past
+ * end_scan; -1 when end_scan < 0: up to the run's end), then finish. Scans
+ * pushed past *input_to_out are ignored. Call it after open or finish, before
+ * the run's first push: the window ends with the run (finish).
+ * Returns OLMTS_OK; OLMTS_BAD_ARGUMENT for a NULL argument, a negative
+ * first_scan, an end_scan below it (other than < 0), either beyond 2^62, or a
+ * call once the run has scans (nothing changed). */
+OLMTS_API int32_t OLMTS_CALL olmts_converter_start(OlmtsConverter* converter, int64_t first_scan, int64_t end_scan,
+                                                   int64_t* input_from_out, int64_t* input_to_out);
 /* Copies up to capacity ready scans (x channels doubles) into out; *scans_out the number copied. */
 OLMTS_API int32_t OLMTS_CALL olmts_converter_pull(OlmtsConverter* converter, double* out, int32_t capacity,
                                                   int32_t* scans_out);

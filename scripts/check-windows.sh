@@ -53,6 +53,7 @@ declare -A arg_bytes=(
   [olmts_chain_stage_count]=12 [olmts_chain_stage_info]=16 [olmts_chain_stage_response]=28
   [olmts_chain_delay]=12 [olmts_chain_sample_rate]=8 [olmts_converter_open]=16 [olmts_converter_close]=4
   [olmts_converter_push]=12 [olmts_converter_finish]=4 [olmts_converter_pull]=16 [olmts_converter_band]=16
+  [olmts_converter_start]=28 [olmts_next_set_file]=16
   [olmts_read_scans_dbl]=28 [olmts_read_scans_i32]=28 [olmts_walk_stream]=12
 )
 

@@ -6,8 +6,7 @@
 
 #include "filters/acquisition_delay.h"
 #include "olmtsfil.h"
-#include "writer/stream_writer.h"
-#include "writer/table_writer.h"
+#include "reader_test_support.h"
 
 namespace {
 
@@ -103,19 +102,9 @@ TEST(AcqDelaySamplesTest, FiniteAndNonNegativeAtEveryRate) {
 
 // ---- Through the C interface --------------------------------------------------------
 
-class AcqDelayHTTest : public ::testing::Test {
+class AcqDelayHTTest : public RecordingTest {
  protected:
-  ScratchDirectory dir{"acqdelay"};
-  RecordingFiles files{dir.path(), "rec"};
-  TsHandle* handle = nullptr;
-
-  void TearDown() override { TSCloseHT(&handle); }
-  void Open(const TableFile& table) {
-    TSCloseHT(&handle);
-    table.Write(files.Path(".TBL"));
-    handle = TSOpenHT(files.base().c_str());
-    ASSERT_NE(handle, nullptr);
-  }
+  AcqDelayHTTest() : RecordingTest("acqdelay") {}
 };
 
 TEST_F(AcqDelayHTTest, DelayOfEachStreamFollowsItsRate) {

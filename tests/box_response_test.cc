@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/box_circuit.h"
 #include "writer/calibration_writer.h"
 #include "writer/stream_writer.h"
@@ -75,26 +76,22 @@ class BoxResponseTest : public ::testing::Test {
   RecordingFiles files{dir.path(), "rec"};
   std::string cal_base = dir.File("box");
   BoxCircuit circuit;
-  TsHandle* ts = nullptr;
-  CalHandle* cal = nullptr;
+  ScopedRecording ts;
+  ScopedCalibration cal;
   Complex resp[12];
   double aux[12];
 
-  void TearDown() override {
-    TSCloseHT(&ts);
-    CalCloseHT(&cal);
-  }
   void OpenRecording(const TableFile& table) {
-    TSCloseHT(&ts);
+    ts.Close();
     table.Write(files.Path(".TBL"));
-    ts = TSOpenHT(files.base().c_str());
-    ASSERT_NE(ts, nullptr);
+    ts = olmtsfil::testdata::OpenRecording(files.base());
+    ASSERT_NE(ts.get(), nullptr);
   }
   void OpenCalibration(const CalibrationFile& file, int32_t kind = 1) {
-    CalCloseHT(&cal);
+    cal.Close();
     file.Write(cal_base);
-    cal = CalOpenHT(kind, cal_base.c_str());
-    ASSERT_NE(cal, nullptr);
+    cal = olmtsfil::testdata::OpenCalibration(kind, cal_base);
+    ASSERT_NE(cal.get(), nullptr);
   }
   // TypicalTable with a flat digital chain on stream 0: chain 17 without comb
   // sections has no delay and unit gain up to 0.4535 x 24 kHz.
@@ -332,10 +329,9 @@ TEST_F(BoxResponseTest, RecordCursorMakesNoDifferenceToTheResult) {
     EXPECT_EQ(Response(1, f), OLMTS_OK);  // moves the cursor to the other key
   }
   for (std::size_t i = 0; i < sweep.size(); ++i) {
-    CalHandle* fresh = CalOpenHT(1, cal_base.c_str());
+    const ScopedCalibration fresh = olmtsfil::testdata::OpenCalibration(1, cal_base);
     ASSERT_EQ(CalcBoxRespHT(fresh, ts, 0, sweep[i], resp, aux), OLMTS_OK);
     EXPECT_EQ(Std(resp[2]), swept[i]) << sweep[i];
-    CalCloseHT(&fresh);
   }
 }
 

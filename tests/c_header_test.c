@@ -35,6 +35,13 @@ int main(void) {
     if (olmts_stream_file(NULL, 1, &index, path, (int32_t)sizeof path) != OLMTS_NULL_HANDLE || index != -1 ||
         path[0] != 'x')
       return 10;
+    if (olmts_next_set_file("/d/rc05a.TS1", 1, path, (int32_t)sizeof path) != OLMTS_BAD_ARGUMENT || path[0] != 'x')
+      return 13;
+  }
+  {
+    char path[16];
+    if (olmts_next_set_file("rc05a.TS1", 0, path, (int32_t)sizeof path) != OLMTS_OK || strcmp(path, "rc05b.TS1") != 0)
+      return 14;
   }
   {
     OlmtsStreamWalk walk;
@@ -50,6 +57,10 @@ int main(void) {
     if (olmts_chain_open(NULL, 3, NULL, NULL, NULL, 0, 0.0, &chain) != OLMTS_NULL_HANDLE || chain != NULL) return 20;
     if (olmts_chain_stage_info(NULL, 1, OLMTS_STAGE_TOTAL, &info) != OLMTS_BAD_ARGUMENT) return 21;
     if (olmts_converter_open(NULL, OLMTS_UNITS_DECONVOLVED, &options, &conv) != OLMTS_BAD_ARGUMENT) return 22;
+    {
+      int64_t from = -2, to = -2;
+      if (olmts_converter_start(NULL, 0, -1, &from, &to) != OLMTS_BAD_ARGUMENT || from != -2 || to != -2) return 24;
+    }
     olmts_chain_close(&chain);
     olmts_converter_close(&conv);
     if (sizeof info.name != 24 || strcmp(olmts_status_text(OLMTS_SENSOR_REQUIRED), "unknown status") == 0) return 23;

@@ -10,6 +10,7 @@
 
 #include "cal/calibration.h"
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/calibration_writer.h"
 
 namespace {
@@ -45,9 +46,9 @@ class CalibrationTest : public ::testing::Test {
   ScratchDirectory dir{"cal"};
   std::string base = dir.File("cal");
 
-  CalHandle* Open(const CalibrationFile& file, int32_t kind) {
+  ScopedCalibration Open(const CalibrationFile& file, int32_t kind) {
     file.Write(base);
-    return CalOpenHT(kind, base.c_str());
+    return OpenCalibration(kind, base);
   }
   // The loader's view, for the reasons the C interface does not report.
   olmtsfil::Status Reason(const CalibrationFile& file, int32_t kind, olmtsfil::Calibration& cal) {
@@ -73,11 +74,11 @@ TEST_F(CalibrationTest, OpensBoxAndSplitsTables) {
   EXPECT_NE(cal->model.slot_frequency, nullptr);  // a box of more than three tables gets model buffers
   EXPECT_NE(cal->model.slot_value, nullptr);
 
-  CalHandle* h = Open(file, 0x101);  // only the low byte of the kind counts
-  ASSERT_NE(h, nullptr);
-  CalCloseHT(&h);
-  EXPECT_EQ(h, nullptr);
-  CalCloseHT(&h);  // closing again through the same variable does nothing
+  ScopedCalibration h = Open(file, 0x101);  // only the low byte of the kind counts
+  ASSERT_NE(h.get(), nullptr);
+  h.Close();
+  EXPECT_EQ(h.get(), nullptr);
+  h.Close();  // closing again through the same variable does nothing
 }
 
 TEST_F(CalibrationTest, DefaultBoxHoldsTheShapesItWasMadeFrom) {
@@ -117,13 +118,11 @@ TEST_F(CalibrationTest, SmallBoxAndSensorHaveNoModelBuffers) {
 }
 
 TEST_F(CalibrationTest, KindMustMatchTheFile) {
-  EXPECT_EQ(Open(SmallBox(), 2), nullptr);
+  EXPECT_EQ(Open(SmallBox(), 2).get(), nullptr);
   CalibrationFile coil = Sequenced(
       3, [](int i) { return i == 0; }, 3);
-  EXPECT_EQ(Open(coil, 2), nullptr);
-  CalHandle* h = Open(coil, 3);
-  EXPECT_NE(h, nullptr);
-  CalCloseHT(&h);
+  EXPECT_EQ(Open(coil, 2).get(), nullptr);
+  EXPECT_NE(Open(coil, 3).get(), nullptr);
   for (int32_t kind : {0, 4, 0x100, -1}) {
     auto cal = std::make_unique<olmtsfil::Calibration>();
     EXPECT_EQ(Reason(coil, kind, *cal), olmtsfil::Status::kBadCalKind) << kind;
@@ -139,7 +138,7 @@ TEST_F(CalibrationTest, OpenFailureReasonsInOrder) {
   EXPECT_EQ(reason_for_path(9, std::string(257, 'a')), Status::kCalPathTooLong);  // length before kind
   EXPECT_EQ(reason_for_path(9, dir.File("none")), Status::kBadCalKind);
   EXPECT_EQ(reason_for_path(1, dir.File("none")), Status::kCalNotOpened);
-  EXPECT_EQ(CalOpenHT(1, nullptr), nullptr);
+  EXPECT_EQ(ScopedCalibration(CalOpenHT(1, nullptr)).get(), nullptr);
 
   Bytes valid = SmallBox().Encode();
   auto reason_for_bytes = [&](const Bytes& bytes, int32_t kind) {
@@ -218,8 +217,8 @@ TEST_F(CalibrationTest, ReadsHeaderParameters) {
   coil.header.hatt = 0.5;
   coil.header.hnom = 0.25;
   coil.header.cphc = 3.5;
-  CalHandle* h = Open(coil, 2);
-  ASSERT_NE(h, nullptr);
+  ScopedCalibration h = Open(coil, 2);
+  ASSERT_NE(h.get(), nullptr);
   int32_t i = -7;
   EXPECT_EQ(ReadCalPrmHT(h, "snum", 0, &i), OLMTS_OK);
   EXPECT_EQ(i, 65000);  // unsigned 16 bits, zero-extended
@@ -260,14 +259,13 @@ TEST_F(CalibrationTest, ReadsHeaderParameters) {
   EXPECT_EQ(ReadCalPrmHT(h, nullptr, 2, &i), OLMTS_NO_SUCH_NAME);
   EXPECT_EQ(i, -7);  // untouched on failure
   EXPECT_EQ(ReadCalPrmHT(nullptr, "HW", 2, text), OLMTS_NULL_CAL_HANDLE);
-  CalCloseHT(&h);
+  h.Close();
 
   h = Open(SmallBox(), 1);
-  ASSERT_NE(h, nullptr);
+  ASSERT_NE(h.get(), nullptr);
   for (const char* sensor_only : {"hsn", "HNOM", "CPHC"})
     EXPECT_EQ(ReadCalPrmHT(h, sensor_only, sensor_only[0] == 'h' ? 2 : 1, text), OLMTS_NO_SUCH_NAME);
   EXPECT_EQ(ReadCalPrmHT(h, "HATT", 1, &d), OLMTS_OK);
-  CalCloseHT(&h);
 }
 
 TEST_F(CalibrationTest, ChannelFlagsFromHardware) {

@@ -2,26 +2,15 @@
 #include <gtest/gtest.h>
 
 #include "olmtsfil.h"
-#include "writer/stream_writer.h"
-#include "writer/table_writer.h"
+#include "reader_test_support.h"
 
 namespace {
 
 using namespace olmtsfil::testdata;
 
-class DerivedParametersTest : public ::testing::Test {
+class DerivedParametersTest : public RecordingTest {
  protected:
-  ScratchDirectory dir{"derived"};
-  RecordingFiles files{dir.path(), "rec"};
-  TsHandle* handle = nullptr;
-
-  void Open(const TableFile& table) {
-    TSCloseHT(&handle);
-    table.Write(files.Path(".TBL"));
-    handle = TSOpenHT(files.base().c_str());
-    ASSERT_NE(handle, nullptr);
-  }
-  void TearDown() override { TSCloseHT(&handle); }
+  DerivedParametersTest() : RecordingTest("derived") {}
 };
 
 TEST_F(DerivedParametersTest, ChannelCountIgnoresMissingAndMistypedComponents) {

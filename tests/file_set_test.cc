@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "olmtsfil.h"
 #include "ts/file_set.h"
 #include "ts/time_stamp.h"
 #include "writer/stream_writer.h"
@@ -111,6 +112,28 @@ TEST(NextSetFileNameTest, KeepsTheLetterCaseOfTheCurrentStemAsAVariant) {
   EXPECT_EQ(Next("/D/RC05A.TS1"), (V{"/D/rc05b.TS1", "/D/RC05B.TS1", "/D/rc06a.TS1", "/D/RC06A.TS1"}));
   EXPECT_EQ(Next("/D/RB30A.TS1"), (V{"/D/rb30b.TS1", "/D/RB30B.TS1", "/D/rc01a.TS1", "/D/RC01A.TS1"}));
   EXPECT_EQ(Next("/D/Rc05b.TS1"), (V{"/D/rc05c.TS1", "/D/Rc05c.TS1", "/D/rc06a.TS1", "/D/Rc06a.TS1"}));
+}
+
+// Callers that list a set get the reader's candidates through the C interface,
+// one by one, and are told when none is left or their buffer is too small.
+TEST(NextSetFileNameTest, TheCInterfaceHandsOutTheSameCandidates) {
+  for (const char* path : {"/D/RC05A.TS1", "/d/x228b.TSH", "/d/xc31z.TS1", "rc05a"}) {
+    std::vector<std::string> got;
+    char out[64];
+    int32_t st = OLMTS_OK;
+    for (int32_t i = 0; (st = olmts_next_set_file(path, i, out, sizeof out)) == OLMTS_OK; ++i) got.emplace_back(out);
+    EXPECT_EQ(st, OLMTS_END_OF_DATA) << path;
+    EXPECT_EQ(got, Next(path)) << path;
+  }
+  char out[13] = "untouched";
+  EXPECT_EQ(olmts_next_set_file("/d/rc05a.TS1", 0, out, 12), OLMTS_BAD_ARGUMENT);  // 12 characters and the NUL
+  EXPECT_STREQ(out, "untouched");
+  EXPECT_EQ(olmts_next_set_file("/d/rc05a.TS1", 0, out, 13), OLMTS_OK);
+  EXPECT_STREQ(out, "/d/rc05b.TS1");
+  EXPECT_EQ(olmts_next_set_file("/d/rc05a.TS1", -1, out, 13), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_next_set_file(nullptr, 0, out, 13), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_next_set_file("/d/rc05a.TS1", 0, nullptr, 13), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_next_set_file("/d/rc05a.TS1", 0, out, 0), OLMTS_BAD_ARGUMENT);
 }
 
 }  // namespace

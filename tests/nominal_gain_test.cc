@@ -5,8 +5,7 @@
 #include <string>
 
 #include "olmtsfil.h"
-#include "writer/stream_writer.h"
-#include "writer/table_writer.h"
+#include "reader_test_support.h"
 
 namespace {
 
@@ -20,13 +19,9 @@ TableFile Channels() {
   return t;
 }
 
-class NominalGainTest : public ::testing::Test {
+class NominalGainTest : public RecordingTest {
  protected:
-  ScratchDirectory dir{"gain"};
-  RecordingFiles files{dir.path(), "rec"};
-  TsHandle* handle = nullptr;
-
-  void TearDown() override { TSCloseHT(&handle); }
+  NominalGainTest() : RecordingTest("gain") {}
 
   // Box gains of `table`; every element starts as garbage so clearing shows.
   int32_t Box(const TableFile& table, Gains& g) { return Call(table, g, CalcBoxNomGainHT); }
@@ -34,10 +29,7 @@ class NominalGainTest : public ::testing::Test {
 
  private:
   int32_t Call(const TableFile& table, Gains& g, int32_t (*f)(TsHandle*, double*)) {
-    TSCloseHT(&handle);
-    table.Write(files.Path(".TBL"));
-    handle = TSOpenHT(files.base().c_str());
-    EXPECT_NE(handle, nullptr);
+    Open(table);
     g.fill(-99.0);
     return f(handle, g.data());
   }

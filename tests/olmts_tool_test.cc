@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/bytes_io.h"
 #include "writer/sample_recording.h"
 #include "writer/stream_writer.h"
@@ -182,11 +183,10 @@ TEST_F(OlmtsTool, InfoListsTheFilesTheLibraryFollowsInASetCopiedInUpperCase) {
 TEST_F(OlmtsTool, ParamsListsEveryParameterWithItsTypeAndValue) {
   const Json j = RunJson("params --json " + base_);
   const Json& list = j["parameters"];
-  TsHandle* h = TSOpenHT(base_.c_str());
-  ASSERT_NE(h, nullptr);
+  const ScopedRecording h = OpenRecording(base_);
+  ASSERT_NE(h.get(), nullptr);
   char name[8];
   const int count = GCodePrmHT(h, -1, name) - OLMTS_PARAM_COUNT_BASE;
-  TSCloseHT(&h);
   EXPECT_EQ(list.size(), static_cast<std::size_t>(count));
   std::map<std::string, Json> by_name;
   for (const Json& p : list) by_name[p["name"]] = p;
@@ -236,15 +236,15 @@ TEST_F(OlmtsTool, ScansExportTheLibrarysValuesAsCsvAndRawDoubles) {
   EXPECT_EQ(midnight[0], "2026-03-15T00:00:00.000000");
 
   // The same scan read directly.
-  TsHandle* h = TSOpenHT(base_.c_str());
-  ASSERT_NE(h, nullptr);
+  ScopedRecording h = OpenRecording(base_);
+  ASSERT_NE(h.get(), nullptr);
   SetConcatHT(h, 1);
   TimeStamp at{0, 0, 0, 15, 3, 26, 0, 20};
   ASSERT_EQ(SeekHT(h, 3, at, 0), OLMTS_OK);
   double values[5];
   int32_t flag = 0;
   ASSERT_EQ(ReadScanDblHT(h, 3, &flag, values), OLMTS_OK);
-  TSCloseHT(&h);
+  h.Close();
   for (int c = 0; c < 5; ++c) EXPECT_EQ(std::stod(midnight[static_cast<std::size_t>(c) + 1]), values[c]) << c;
 
   const Result binary = Run("scans " + base_ + " --stream 3 --concat --start 2026-03-15T00:00:00 --count 4 --binary");
@@ -396,10 +396,8 @@ TEST_F(OlmtsTool, ResponseNamesEveryStandInAndRefusesForeignCalibrations) {
   EXPECT_EQ(swapped.exit_code, 0) << swapped.err;
   EXPECT_NE(swapped.err.find("Hx (channel 3): sensor serial differs"), std::string::npos) << swapped.err;
 
-  Bytes other = ReadFile(dir_->path() + "/box101.CLB");
-  other[8] = 0x09;  // "SNUM" 777
-  other[9] = 0x03;
-  WriteFile(dir_->path() + "/box777.CLB", other);
+  WriteFile(dir_->path() + "/box777.CLB",
+            WithField(ReadFile(dir_->path() + "/box101.CLB"), olmtsfil::layout::cal_header::kSnum, 777));
   ExpectError("response " + base_ + " --stream 3 --freq 1 --box " + dir_->path() + "/box777" + Sensors(), "box777.CLB",
               "--force-box");
   const Result forced =
@@ -459,8 +457,10 @@ TEST_F(OlmtsTool, ErrorsNameTheFileAndTheStatusAndNeverCrash) {
   const Bytes whole = ReadFile(base_ + ".TS4");
   RecordingFiles cut(dir_->path(), "cut");
   WriteFile(cut.Path(".TBL"), ReadFile(base_ + ".TBL"));
-  // Cut in the data block of record 300 (records of 32 + 15 x 5 x 3 bytes).
-  WriteFile(cut.Path(".TS4"), Truncated(whole, 300 * 257 + 40));
+  // Cut in the data block of record 300.
+  const TagSpec tag = DecodeTag(whole);
+  ASSERT_EQ(tag.RecordSize(), 32u + 15 * 5 * 3);
+  WriteFile(cut.Path(".TS4"), Truncated(whole, 300 * tag.RecordSize() + 40));
   const Result r = Run("scans " + cut.base() + " --stream 4");
   EXPECT_FALSE(r.crashed);
   EXPECT_EQ(r.exit_code, 2);  // what was read is delivered, the fault reported

@@ -1,5 +1,6 @@
 // Shared scaffolding of the reader tests: a scratch recording with a typical
-// table, and short ways to read tag fields through the C interface.
+// table or one of the test's own, and short ways to read tag fields through the
+// C interface.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
 
@@ -16,21 +18,29 @@ namespace olmtsfil::testdata {
 class RecordingTest : public ::testing::Test {
  protected:
   explicit RecordingTest(const std::string& label = "reader") : dir_(label), files(dir_.path(), "rec") {}
-  ~RecordingTest() override { TSCloseHT(&handle); }
-
-  // Writes the table (if not yet written) and opens the recording.
+  // Writes the typical table (if no table was written yet) and opens the recording.
   TsHandle* Open() {
     if (!table_written_) TypicalTable().Write(files.Path(".TBL"));
     table_written_ = true;
-    TSCloseHT(&handle);
-    handle = TSOpenHT(files.base().c_str());
+    handle.Close();
+    handle = OpenRecording(files.base());
+    return handle;
+  }
+  // Writes `table` and opens the recording with it, which must open. The handle
+  // is closed first: Windows replaces no file that is open.
+  TsHandle* Open(const TableFile& table) {
+    handle.Close();
+    table.Write(files.Path(".TBL"));
+    table_written_ = true;
+    handle = OpenRecording(files.base());
+    EXPECT_NE(handle.get(), nullptr);
     return handle;
   }
   std::string Dir() const { return dir_.path(); }
 
   ScratchDirectory dir_;
   RecordingFiles files;
-  TsHandle* handle = nullptr;
+  ScopedRecording handle;
   bool table_written_ = false;
 };
 

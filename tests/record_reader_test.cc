@@ -71,7 +71,7 @@ TEST_F(RecordReaderTest, ReadsSkipsAndEndsStickily) {
   const Bytes file = EncodeStream(t, 3);
   files.Write(".TS1", file);
   ASSERT_NE(Open(), nullptr);
-  const std::size_t record_size = t.ltag + t.DataBlockSize();
+  const std::size_t record_size = t.RecordSize();
   std::vector<uint8_t> block(t.DataBlockSize());
   ASSERT_EQ(ReadRecHT(handle, 1, static_cast<int32_t>(block.size()), block.data()), OLMTS_OK);
   EXPECT_TRUE(std::equal(block.begin(), block.end(), file.begin() + t.ltag));
@@ -175,12 +175,9 @@ TEST_F(RecordReaderTest, GapDetection) {
     t.rate = c.rate;
     t.runt = c.runt;
     t.scnt = c.scnt;
-    Bytes file = EncodeRecord(t, {});
     TagSpec second = t;
     second.utc = AddSeconds(t.utc, c.seconds_between);
-    Bytes rec = EncodeRecord(second, {});
-    file.insert(file.end(), rec.begin(), rec.end());
-    files.Write(".TS1", file);
+    files.Write(".TS1", Joined({EncodeRecord(t, {}), EncodeRecord(second, {})}));
     ASSERT_NE(Open(), nullptr);
     EXPECT_EQ(GapHT(handle, 1), OLMTS_GAP);  // nothing consumed yet
     int64_t expected = -7, recorded = -7;
@@ -208,12 +205,9 @@ TEST_F(RecordReaderTest, GapCountsOfAnOverlapAndOfUnusableStreams) {
   TagSpec t = SmallTag();
   t.rate = 250;
   t.scnt = 500;  // 2 s of scans, the next record 1 s later
-  Bytes file = EncodeRecord(t, {});
   TagSpec second = t;
   second.utc = AddSeconds(t.utc, 1);
-  Bytes rec = EncodeRecord(second, {});
-  file.insert(file.end(), rec.begin(), rec.end());
-  files.Write(".TS1", file);
+  files.Write(".TS1", Joined({EncodeRecord(t, {}), EncodeRecord(second, {})}));
   ASSERT_NE(Open(), nullptr);
   ASSERT_EQ(SkipRecHT(handle, 1), OLMTS_OK);
   int64_t expected = 0, recorded = 0;
@@ -363,13 +357,12 @@ TEST_F(FileSetTest, MonthEnds) {
     later.utc = AddSeconds(t.utc, 1);
     WriteFile(sub.path() + "/" + stem1 + ".TS1", EncodeStream(later, 1));
     TypicalTable().Write(sub.path() + "/" + stem0 + ".TBL");
-    TSCloseHT(&handle);
-    handle = TSOpenHT((sub.path() + "/" + stem0).c_str());
-    ASSERT_NE(handle, nullptr);
+    handle = OpenRecording(sub.path() + "/" + stem0);
+    ASSERT_NE(handle.get(), nullptr);
     SetConcatHT(handle, 1);
     EXPECT_EQ(SkipRecHT(handle, 1), OLMTS_OK);
     EXPECT_TRUE(SameStamp(TagUtc(handle, 1, 1), later.utc)) << stem0 << " -> " << stem1;
-    TSCloseHT(&handle);
+    handle.Close();
   }
 }
 
@@ -495,13 +488,10 @@ TEST_F(RecordReaderTest, TagsThatDisagreeEndTheStream) {
   };
   for (const Case& c : cases) {
     TagSpec t = SmallTag();
-    Bytes file = EncodeStream(t, 1);
     TagSpec second = t;
     second.utc = AddSeconds(t.utc, 1);
     c.change(second);
-    Bytes rec = EncodeRecord(second, {});
-    file.insert(file.end(), rec.begin(), rec.end());
-    files.Write(".TS1", file);
+    files.Write(".TS1", Joined({EncodeStream(t, 1), EncodeRecord(second, {})}));
     ASSERT_NE(Open(), nullptr);
     int32_t status = 0;
     std::vector<uint8_t> block = ReadRecord(1, &status);
@@ -544,10 +534,7 @@ TEST_F(RecordReaderTest, AgreementDependsOnTheRecordKind) {
     TagSpec second = t;
     second.utc = AddSeconds(t.utc, 1);
     c.change(second);
-    Bytes file = EncodeRecord(t, {});
-    Bytes rec = EncodeRecord(second, {});
-    file.insert(file.end(), rec.begin(), rec.end());
-    files.Write(".TS1", file);
+    files.Write(".TS1", Joined({EncodeRecord(t, {}), EncodeRecord(second, {})}));
     ASSERT_NE(Open(), nullptr);
     EXPECT_EQ(SkipRecHT(handle, 1), OLMTS_OK);
     EXPECT_EQ(SkipRecHT(handle, 1), c.agrees ? OLMTS_OK : OLMTS_TAG_MISMATCH) << int{c.kind};
@@ -557,7 +544,7 @@ TEST_F(RecordReaderTest, AgreementDependsOnTheRecordKind) {
 TEST_F(RecordReaderTest, FileTruncatedInsideATagOrADataBlock) {
   TagSpec t = SmallTag();
   const Bytes whole = EncodeStream(t, 3);
-  const std::size_t record = t.ltag + t.DataBlockSize();
+  const std::size_t record = t.RecordSize();
   struct Case {
     std::size_t size;
     int good_records;  // readable before the failure
@@ -594,7 +581,7 @@ TEST_F(RecordReaderTest, FileThatShrinksAfterOpening) {
   const Bytes whole = EncodeStream(t, 10);
   files.Write(".TS1", whole);
   ASSERT_NE(Open(), nullptr);
-  const std::size_t record = t.ltag + t.DataBlockSize();
+  const std::size_t record = t.RecordSize();
   std::filesystem::resize_file(files.Path(".TS1"), 2 * record + record / 2);
   std::vector<uint8_t> block(t.DataBlockSize());
   int good = 0;
@@ -628,7 +615,7 @@ class UnseekableStreamTest : public RecordReaderTest {
       (void)written;
       ::close(fd);
     });
-    handle = TSOpenHT(files.base().c_str());
+    handle = OpenRecording(files.base());
     writer.join();
   }
 };
@@ -681,7 +668,7 @@ TEST_F(RecordReaderTest, HugeDataBlocksAreSkippedAndSoughtAcross) {
   t.trailer_factor = 255;
   t.sbrec = 255;
   t.rate = 65535;
-  const uint64_t record = t.ltag + t.DataBlockSize();
+  const uint64_t record = t.RecordSize();
   ASSERT_EQ(t.DataBlockSize(), 4277994750u);
   const std::string path = files.Path(".TS1");
   WriteFile(path, {});

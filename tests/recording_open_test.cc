@@ -31,8 +31,7 @@ Bytes InterleavedRates(const std::vector<uint16_t>& rates, int rounds, uint16_t 
     for (uint16_t rate : rates) {
       TagSpec t = RateTag(rate, snum);
       t.utc = AddSeconds(t.utc, r);
-      Bytes rec = EncodeRecord(t, {});
-      out.insert(out.end(), rec.begin(), rec.end());
+      Append(out, EncodeRecord(t, {}));
     }
   }
   return out;
@@ -57,10 +56,7 @@ TEST_F(RecordingOpenTest, EachStreamReadsItsOwnFile) {
 TEST_F(RecordingOpenTest, SharedHighRateFileSplitsByRateAlsoForOwnFiles) {
   // Stream 2 has its own file, whose first record is of the low class; streams 3
   // and 4 fall back on ".TSH", which makes every one of streams 2-4 keep only its class.
-  Bytes ts2 = EncodeRecord(RateTag(500, 2), {});
-  Bytes high = EncodeRecord(RateTag(20000, 2), {});
-  ts2.insert(ts2.end(), high.begin(), high.end());
-  files.Write(".TS2", ts2);
+  files.Write(".TS2", Joined({EncodeRecord(RateTag(500, 2), {}), EncodeRecord(RateTag(20000, 2), {})}));
   files.Write(".TSH", InterleavedRates({20000, 2000, 200}, 3, 7));
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(TagInt(handle, 2, 1, "RATE"), 20000);
@@ -206,13 +202,10 @@ TEST_F(RecordingOpenTest, FirstTagLengthOutsideSixteenToSixtyMakesTheStreamUnusa
 TEST_F(RecordingOpenTest, LaterTagLengthOutsideLimitsIsADisagreement) {
   for (int ltag : {1, 15, 61, 255}) {
     TagSpec t = RateTag(250, 1);
-    Bytes file = EncodeStream(t, 1);
     TagSpec bad = t;
     bad.ltag = static_cast<uint8_t>(ltag);
     bad.utc = AddSeconds(t.utc, 1);
-    Bytes second = EncodeRecord(bad, {});
-    file.insert(file.end(), second.begin(), second.end());
-    files.Write(".TS1", file);
+    files.Write(".TS1", Joined({EncodeStream(t, 1), EncodeRecord(bad, {})}));
     ASSERT_NE(Open(), nullptr);
     EXPECT_EQ(SkipRecHT(handle, 1), OLMTS_OK);
     EXPECT_EQ(SkipRecHT(handle, 1), OLMTS_TAG_MISMATCH) << "LTAG " << ltag;
@@ -285,15 +278,15 @@ TEST_F(RecordingOpenTest, BaseNameOf256CharactersOpens257DoesNot) {
     TypicalTable().Write(b + ".TBL");
     WriteFile(b + ".TS1", EncodeStream(RateTag(250, 1), 2));
   }
-  TsHandle* h = TSOpenHT(base.c_str());
-  ASSERT_NE(h, nullptr);
+  ScopedRecording h = OpenRecording(base);
+  ASSERT_NE(h.get(), nullptr);
   EXPECT_EQ(SkipRecHT(h, 1), OLMTS_OK);  // the 260-character stream path was kept whole
   EXPECT_EQ(SkipRecHT(h, 1), OLMTS_OK);
   EXPECT_EQ(SkipRecHT(h, 1), OLMTS_END_OF_DATA);
-  TSCloseHT(&h);
-  EXPECT_EQ(h, nullptr);
-  TSCloseHT(&h);  // harmless the second time
-  EXPECT_EQ(TSOpenHT(longer.c_str()), nullptr);
+  h.Close();
+  EXPECT_EQ(h.get(), nullptr);
+  h.Close();  // harmless the second time
+  EXPECT_EQ(OpenRecording(longer).get(), nullptr);
 }
 
 TEST_F(RecordingOpenTest, ConcatenationFlag) {

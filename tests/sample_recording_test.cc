@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/bytes_io.h"
 #include "writer/sample_recording.h"
 #include "writer/stream_writer.h"
@@ -32,8 +33,8 @@ class SampleRecordingTest : public ::testing::Test {
   // `count` scans of a stream from `start`, every channel.
   static std::vector<std::vector<double>> ReadScans(int stream, const TimeStamp& start, int count,
                                                     TimeStamp* first_record) {
-    TsHandle* h = TSOpenHT(sample_->base.c_str());
-    EXPECT_NE(h, nullptr);
+    const ScopedRecording h = OpenRecording(sample_->base);
+    EXPECT_NE(h.get(), nullptr);
     SetConcatHT(h, 1);
     EXPECT_EQ(SeekHT(h, stream, start, 0), OLMTS_OK);
     std::vector<std::vector<double>> scans;
@@ -46,7 +47,6 @@ class SampleRecordingTest : public ::testing::Test {
       }
       scans.push_back(values);
     }
-    TSCloseHT(&h);
     return scans;
   }
 
@@ -125,8 +125,8 @@ TEST_F(SampleRecordingTest, NoiseIsPresentAndSmall) {
 }
 
 TEST_F(SampleRecordingTest, TableHoldsEveryParameterTheExportedFunctionsRead) {
-  TsHandle* h = TSOpenHT(sample_->base.c_str());
-  ASSERT_NE(h, nullptr);
+  const ScopedRecording h = OpenRecording(sample_->base);
+  ASSERT_NE(h.get(), nullptr);
   double gains[12];
   EXPECT_EQ(CalcBoxNomGainHT(h, gains), OLMTS_OK);
   EXPECT_DOUBLE_EQ(gains[0], 10 / 6.4);
@@ -136,8 +136,8 @@ TEST_F(SampleRecordingTest, TableHoldsEveryParameterTheExportedFunctionsRead) {
   int32_t channels = 0;
   EXPECT_EQ(GetNumChnHT(h, &channels), OLMTS_OK);
   EXPECT_EQ(channels, 5);
-  CalHandle* box = CalOpenHT(1, sample_->box_calibration.c_str());
-  ASSERT_NE(box, nullptr);
+  const ScopedCalibration box = OpenCalibration(1, sample_->box_calibration);
+  ASSERT_NE(box.get(), nullptr);
   for (int stream = 0; stream <= 5; ++stream) {
     double rate = 0, delay = 0;
     EXPECT_EQ(GetSampleRateHzHT(h, stream, &rate), OLMTS_OK) << stream;
@@ -147,20 +147,17 @@ TEST_F(SampleRecordingTest, TableHoldsEveryParameterTheExportedFunctionsRead) {
     EXPECT_EQ(CalcBoxRespHT(box, h, stream, 1.0, resp, aux), OLMTS_OK) << stream;
   }
   for (const std::string& coil : sample_->sensor_calibrations) {
-    CalHandle* sensor = CalOpenHT(2, coil.c_str());
-    ASSERT_NE(sensor, nullptr) << coil;
+    const ScopedCalibration sensor = OpenCalibration(2, coil);
+    ASSERT_NE(sensor.get(), nullptr) << coil;
     Complex resp[1];
     double aux[1];
     EXPECT_EQ(CalcSensorRespHT(sensor, h, 1.0, resp, aux), OLMTS_OK) << coil;
-    CalCloseHT(&sensor);
   }
-  CalCloseHT(&box);
-  TSCloseHT(&h);
 }
 
 TEST_F(SampleRecordingTest, SpectralRecordsFollowTheirLevelLayout) {
-  TsHandle* h = TSOpenHT(sample_->base.c_str());
-  ASSERT_NE(h, nullptr);
+  const ScopedRecording h = OpenRecording(sample_->base);
+  ASSERT_NE(h.get(), nullptr);
   double values[10];
   int32_t flag = 0, window = 0, level = 0, index = 0, status = OLMTS_OK, count = 0;
   while ((status = ReadDftScanHT(h, &flag, &window, &level, &index, values)) == OLMTS_OK) {
@@ -169,7 +166,6 @@ TEST_F(SampleRecordingTest, SpectralRecordsFollowTheirLevelLayout) {
   }
   EXPECT_EQ(status, OLMTS_END_OF_DATA);
   EXPECT_EQ(count, sample_->spectral_records * 10);
-  TSCloseHT(&h);
 }
 
 TEST_F(SampleRecordingTest, WritingAgainGivesTheSameBytes) {

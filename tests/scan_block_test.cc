@@ -30,8 +30,7 @@ Bytes Runs(TimeStamp start, const std::vector<int>& runs, int64_t* first_scan) {
   Bytes out;
   TimeStamp at = start;
   for (int records : runs) {
-    Bytes run = EncodeStream(BlockTag(at), records, PatternSample, *first_scan);
-    out.insert(out.end(), run.begin(), run.end());
+    Append(out, EncodeStream(BlockTag(at), records, PatternSample, *first_scan));
     *first_scan += static_cast<int64_t>(records) * kScans;
     at = AddSeconds(at, records + 10);
   }
@@ -99,12 +98,10 @@ TEST_F(ScanBlockTest, StopsAtEachGapThenResumes) {
 
 TEST_F(ScanBlockTest, AFaultEndsTheBlockAfterTheScansBeforeIt) {
   TagSpec t = BlockTag(MakeStamp(2026, 3, 5, 10, 0, 0));
-  Bytes file = EncodeStream(t, 3);
   TagSpec other = t;
   other.utc = AddSeconds(t.utc, 3);
   other.snum = 2;  // disagrees with the first tag
-  Bytes bad = EncodeStream(other, 1);
-  file.insert(file.end(), bad.begin(), bad.end());
+  const Bytes file = Joined({EncodeStream(t, 3), EncodeStream(other, 1)});
   files.Write(".TS1", file);
   ASSERT_NE(Open(), nullptr);
   std::vector<double> values(100 * kChannels);
@@ -115,8 +112,7 @@ TEST_F(ScanBlockTest, AFaultEndsTheBlockAfterTheScansBeforeIt) {
   EXPECT_EQ(values[(3 * kScans - 1) * kChannels + 2], PatternSample(3 * kScans - 1, 2) / 8388608.0);
 
   // A record cut short by the end of its file: the complete ones come first.
-  files.Write(".TS1",
-              Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(2 * (t.ltag + t.DataBlockSize()) + 40)));
+  files.Write(".TS1", Truncated(file, 2 * t.RecordSize() + 40));
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(olmts_read_scans_dbl(handle, 1, 0, values.data(), static_cast<int64_t>(values.size()), &got),
             OLMTS_READ_ERROR);

@@ -230,13 +230,10 @@ TEST_F(ScanReaderTest, SamplesWithoutBytes) {
 
 TEST_F(ScanReaderTest, DisagreeingRecordStopsScanReadingStickily) {
   TagSpec t = ScanTag(2, 2);
-  Bytes file = EncodeStream(t, 1);
   TagSpec bad = t;
   bad.utc = AddSeconds(t.utc, 1);
   bad.nchn = 40;  // its scans would not fit the stream's buffer
-  Bytes rec = EncodeRecord(bad, {});
-  file.insert(file.end(), rec.begin(), rec.end());
-  files.Write(".TS1", file);
+  files.Write(".TS1", Joined({EncodeStream(t, 1), EncodeRecord(bad, {})}));
   ASSERT_NE(Open(), nullptr);
   int32_t flag = 0;
   double values[40];

@@ -12,6 +12,7 @@
 #include "cal/calibration.h"
 #include "olmtsfil.h"
 #include "response/sensor_response.h"
+#include "test_handles.h"
 #include "writer/calibration_writer.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
@@ -43,8 +44,8 @@ class SensorResponseTest : public ::testing::Test {
   ScratchDirectory dir{"sensor"};
   RecordingFiles files{dir.path(), "rec"};
   std::string cal_base = dir.File("coil");
-  CalHandle* cal = nullptr;
-  TsHandle* ts = nullptr;
+  ScopedCalibration cal;
+  ScopedRecording ts;
   CalibrationFile file;
   TableFile table;
 
@@ -55,19 +56,15 @@ class SensorResponseTest : public ::testing::Test {
     file = SensorCalibration(desc, Coil);
     table.Double("HNOM", 0.8).Double("CNOM", 0.4);
   }
-  void TearDown() override {
-    CalCloseHT(&cal);
-    TSCloseHT(&ts);
-  }
   void Open() {
-    CalCloseHT(&cal);
-    TSCloseHT(&ts);
+    cal.Close();
+    ts.Close();
     file.Write(cal_base);
-    cal = CalOpenHT(file.header.ctyp, cal_base.c_str());
-    ASSERT_NE(cal, nullptr);
+    cal = OpenCalibration(file.header.ctyp, cal_base);
+    ASSERT_NE(cal.get(), nullptr);
     table.Write(files.Path(".TBL"));
-    ts = TSOpenHT(files.base().c_str());
-    ASSERT_NE(ts, nullptr);
+    ts = OpenRecording(files.base());
+    ASSERT_NE(ts.get(), nullptr);
   }
   int32_t Eval(double f, std::vector<C>* resp, std::vector<double>* aux) {
     std::vector<Complex> r(static_cast<std::size_t>(file.header.nchn), Complex{-7, -7});

@@ -180,9 +180,8 @@ TEST_F(SpectralTest, WindowNumberThatDoesNotFitTheLevels) {
   // LEVTP 1, LEVAL 2 (through NFRQT = NFRQD): the low three bits of WINDX must be 010.
   SpectralSpec desc{SpectralTag(1, 2, 2, 2, 1, 1), 2, nullptr, 1};
   SpectralFile file = EncodeSpectralStream(desc);
-  const std::size_t record = desc.tag.ltag + desc.tag.DataBlockSize();
-  file.bytes[record + 32] = 6;  // second record: 110
-  files.Write(".TFC", file.bytes);
+  const std::size_t second_record = desc.tag.RecordSize();
+  files.Write(".TFC", WithField(file.bytes, olmtsfil::layout::tag::kWindx, 6, second_record));  // 110
   ASSERT_NE(Open(), nullptr);
   for (int i = 0; i < desc.tag.scnt; ++i) ASSERT_EQ(ReadOne(handle, 1).status, OLMTS_OK);
   Read r;
@@ -269,7 +268,7 @@ TEST_F(SpectralTest, FrequenciesInHertz) {
   files.Write(".TFC", EncodeStream(t, 1, [](int64_t, int) { return 5; }));
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(GetDftFreqHT(handle, 0), 0.0);
-  TSCloseHT(&handle);  // Windows removes no file that is open
+  handle.Close();  // Windows removes no file that is open
   ASSERT_EQ(std::remove(files.Path(".TFC").c_str()), 0);
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(GetDftFreqHT(handle, 0), 0.0);

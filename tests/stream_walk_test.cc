@@ -21,12 +21,6 @@ TagSpec WalkTag(TimeStamp utc) {
   return t;
 }
 
-// `records` consecutive records from `start`, appended to `out`.
-void Append(Bytes* out, const TagSpec& tag, int records) {
-  Bytes run = EncodeStream(tag, records);
-  out->insert(out->end(), run.begin(), run.end());
-}
-
 // The walk made of single calls, as callers did it before the walk existed.
 struct ByCalls {
   int64_t records = 0, gaps = 0;
@@ -52,13 +46,9 @@ class StreamWalkTest : public RecordingTest {
 
   // First file: 3 records, a 10 s gap, 2 records; second file 30 s later: 4 records.
   void WriteSet(Bytes* first = nullptr) {
-    Bytes a;
-    Append(&a, WalkTag(start), 3);
-    Append(&a, WalkTag(AddSeconds(start, 13)), 2);
+    const Bytes a = Joined({EncodeStream(WalkTag(start), 3), EncodeStream(WalkTag(AddSeconds(start, 13)), 2)});
     files.Write(".TS1", a);
-    Bytes b;
-    Append(&b, WalkTag(AddSeconds(start, 45)), 4);
-    WriteFile(Dir() + "/" + DatedStem("w", 4, 7, 'b') + ".TS1", b);
+    WriteFile(Dir() + "/" + DatedStem("w", 4, 7, 'b') + ".TS1", EncodeStream(WalkTag(AddSeconds(start, 45)), 4));
     if (first != nullptr) *first = a;
   }
 };
@@ -102,10 +92,10 @@ TEST_F(StreamWalkTest, ACutRecordEndsTheWalkAsReadingWould) {
   Bytes first;
   WriteSet(&first);
   const TagSpec t = WalkTag(start);
-  const std::size_t record = t.ltag + t.DataBlockSize();
+  const std::size_t record = t.RecordSize();
   // The first file ends 3 bytes into its fifth record's data block. Skipping
   // passes over it and goes on into the second file; reading and the walk stop.
-  files.Write(".TS1", Bytes(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(4 * record + t.ltag + 3)));
+  files.Write(".TS1", Truncated(first, 4 * record + t.ltag + 3));
   ASSERT_NE(Open(), nullptr);
   SetConcatHT(handle, 1);
   OlmtsStreamWalk walk;
@@ -121,7 +111,7 @@ TEST_F(StreamWalkTest, ACutRecordEndsTheWalkAsReadingWould) {
   EXPECT_EQ(ReadRecHT(handle, 1, static_cast<int64_t>(buffer.size()), buffer.data()), OLMTS_READ_ERROR);
 
   // A tag cut short is the clean end of the file: the records before it count.
-  files.Write(".TS1", Bytes(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(2 * record + 7)));
+  files.Write(".TS1", Truncated(first, 2 * record + 7));
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(olmts_walk_stream(handle, 1, &walk), OLMTS_END_OF_DATA);
   EXPECT_EQ(walk.records, 2);
@@ -134,7 +124,7 @@ TEST_F(StreamWalkTest, ReadingBeforeAndAfterAWalkSeesTheSameBytes) {
   Bytes first;
   WriteSet(&first);
   const TagSpec t = WalkTag(start);
-  const std::size_t record = t.ltag + t.DataBlockSize();
+  const std::size_t record = t.RecordSize();
   std::vector<uint8_t> buffer(record);
   auto read = [&] { return ReadRecHT(handle, 1, static_cast<int64_t>(buffer.size()), buffer.data()); };
   ASSERT_NE(Open(), nullptr);
@@ -159,11 +149,9 @@ TEST_F(StreamWalkTest, ReadingBeforeAndAfterAWalkSeesTheSameBytes) {
 }
 
 TEST_F(StreamWalkTest, AFaultEndsTheWalkAndArgumentsAreChecked) {
-  Bytes file = EncodeStream(WalkTag(start), 3);
   TagSpec other = WalkTag(AddSeconds(start, 3));
   other.snum = 9;  // disagrees with the first tag
-  Append(&file, other, 2);
-  files.Write(".TS1", file);
+  files.Write(".TS1", Joined({EncodeStream(WalkTag(start), 3), EncodeStream(other, 2)}));
   ASSERT_NE(Open(), nullptr);
   OlmtsStreamWalk walk;
   EXPECT_EQ(olmts_walk_stream(handle, 1, &walk), OLMTS_TAG_MISMATCH);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
 
@@ -17,13 +18,13 @@ class TableTest : public ::testing::Test {
   ScratchDirectory dir{"table"};
   RecordingFiles files{dir.path(), "rec"};
 
-  TsHandle* Open(const TableFile& table) {
+  ScopedRecording Open(const TableFile& table) {
     table.Write(files.Path(".TBL"));
-    return TSOpenHT(files.base().c_str());
+    return OpenRecording(files.base());
   }
-  TsHandle* OpenBytes(const Bytes& bytes) {
+  ScopedRecording OpenBytes(const Bytes& bytes) {
     WriteFile(files.Path(".TBL"), bytes);
-    return TSOpenHT(files.base().c_str());
+    return OpenRecording(files.base());
   }
 };
 
@@ -36,8 +37,8 @@ TEST_F(TableTest, ReadsEveryTypeInBothLayouts) {
     t.params[0].info_word = 513;
     t.params[0].info_byte1 = 200;
     t.params[0].info_byte2 = 3;
-    TsHandle* h = Open(t);
-    ASSERT_NE(h, nullptr);
+    ScopedRecording h = Open(t);
+    ASSERT_NE(h.get(), nullptr);
     int32_t i = 0;
     EXPECT_EQ(ReadPrmHT(h, "chex", OLMTS_TYPE_INT32, &i), OLMTS_OK);
     EXPECT_EQ(i, 7);
@@ -58,16 +59,16 @@ TEST_F(TableTest, ReadsEveryTypeInBothLayouts) {
     EXPECT_EQ(b1, 200);
     EXPECT_EQ(b2, 3);
     EXPECT_EQ(GCodePrmHT(h, -1, text), OLMTS_PARAM_COUNT_BASE + 4);
-    TSCloseHT(&h);
-    EXPECT_EQ(h, nullptr);
+    h.Close();
+    EXPECT_EQ(h.get(), nullptr);
   }
 }
 
 TEST_F(TableTest, LookupRulesAndTypeChecks) {
   TableFile t;
   t.Int("CHEX", 1).Int("CHEX", 2).Text("VER", "ABCDEFGHIJKLMNOP").Add(Parameter::None("NONE"));
-  TsHandle* h = Open(t);
-  ASSERT_NE(h, nullptr);
+  ScopedRecording h = Open(t);
+  ASSERT_NE(h.get(), nullptr);
   int32_t v = -5;
   EXPECT_EQ(ReadPrmHT(h, "CHEX", 0x100, &v), OLMTS_OK);  // only the low 8 bits of the type count
   EXPECT_EQ(v, 1);                                       // the first of two equal names
@@ -86,15 +87,15 @@ TEST_F(TableTest, LookupRulesAndTypeChecks) {
   EXPECT_EQ(ReadPrmInfoHT(h, "MISSING", nullptr, nullptr, nullptr, nullptr), OLMTS_NO_SUCH_NAME);
   EXPECT_EQ(ReadPrmInfoHT(nullptr, "CHEX", nullptr, nullptr, nullptr, nullptr), OLMTS_NULL_HANDLE);
   EXPECT_EQ(ReadPrmHT(nullptr, "CHEX", 0, &v), OLMTS_NULL_HANDLE);
-  TSCloseHT(&h);
-  TSCloseHT(&h);  // the second close finds NULL
+  h.Close();
+  h.Close();  // the second close finds NULL
 }
 
 TEST_F(TableTest, EnumeratesNamesWithFixedWidthCopy) {
   TableFile t;
   t.Int("ABCDEFGH", 1).Int("X", 2);
-  TsHandle* h = Open(t);
-  ASSERT_NE(h, nullptr);
+  ScopedRecording h = Open(t);
+  ASSERT_NE(h.get(), nullptr);
   char name[9];
   std::memset(name, '#', sizeof name);
   EXPECT_EQ(GCodePrmHT(h, 0, name), OLMTS_PARAM_COUNT_BASE + 2);
@@ -106,14 +107,13 @@ TEST_F(TableTest, EnumeratesNamesWithFixedWidthCopy) {
   EXPECT_EQ(name[0], '\0');
   int32_t v;
   EXPECT_EQ(ReadPrmHT(h, "abcdefgh", 0, &v), OLMTS_OK);
-  TSCloseHT(&h);
 }
 
 TEST_F(TableTest, EnumeratedNameEndsAtItsTerminator) {
   TableFile t;
   t.Int(std::string("AB\0XYZ\x01\x02", 8), 1);
-  TsHandle* h = Open(t);
-  ASSERT_NE(h, nullptr);
+  ScopedRecording h = Open(t);
+  ASSERT_NE(h.get(), nullptr);
   char name[9];
   std::memset(name, '#', sizeof name);
   EXPECT_EQ(GCodePrmHT(h, 0, name), OLMTS_PARAM_COUNT_BASE + 1);
@@ -121,17 +121,16 @@ TEST_F(TableTest, EnumeratedNameEndsAtItsTerminator) {
   int32_t v = 0;
   EXPECT_EQ(ReadPrmHT(h, "AB", 0, &v), OLMTS_OK);
   EXPECT_EQ(v, 1);
-  TSCloseHT(&h);
 }
 
 TEST_F(TableTest, ListEndsAtFirstRecordNotStartingWithLetterOrDigit) {
   TableFile t;
   t.Int("CHEX", 1).Int(" BAD", 2).Int("CHEY", 3);
-  TsHandle* h = Open(t);
-  ASSERT_NE(h, nullptr);
+  ScopedRecording h = Open(t);
+  ASSERT_NE(h.get(), nullptr);
   char name[8];
   EXPECT_EQ(GCodePrmHT(h, -1, name), OLMTS_PARAM_COUNT_BASE + 1);
-  TSCloseHT(&h);
+  h.Close();
 
   // Without a terminator the end of the file ends the list; a partial record is dropped.
   t = TableFile();
@@ -139,44 +138,41 @@ TEST_F(TableTest, ListEndsAtFirstRecordNotStartingWithLetterOrDigit) {
   t.Int("CHEX", 1).Int("CHEY", 2);
   Bytes bytes = t.Encode();
   h = OpenBytes(Truncated(bytes, bytes.size() - 1));
-  ASSERT_NE(h, nullptr);
+  ASSERT_NE(h.get(), nullptr);
   EXPECT_EQ(GCodePrmHT(h, -1, name), OLMTS_PARAM_COUNT_BASE + 1);
-  TSCloseHT(&h);
 }
 
 TEST_F(TableTest, KeepsAtMost599Parameters) {
   TableFile t;
   t.terminator = false;
   for (int i = 0; i < 650; ++i) t.Int(std::string("P").append(std::to_string(i)), i);
-  TsHandle* h = Open(t);
-  ASSERT_NE(h, nullptr);
+  ScopedRecording h = Open(t);
+  ASSERT_NE(h.get(), nullptr);
   char name[8];
   EXPECT_EQ(GCodePrmHT(h, -1, name), OLMTS_PARAM_COUNT_BASE + 599);
   int32_t v = 0;
   EXPECT_EQ(ReadPrmHT(h, "P598", 0, &v), OLMTS_OK);
   EXPECT_EQ(v, 598);
   EXPECT_EQ(ReadPrmHT(h, "P599", 0, &v), OLMTS_NO_SUCH_NAME);
-  TSCloseHT(&h);
 }
 
 TEST_F(TableTest, NamesWithoutTerminatorNeverReadPastTheirField) {
   TableFile t;
   t.Int("LONGNAME", 4);
   t.params[0].value.assign(16, 'Z');
-  TsHandle* h = Open(t);
-  ASSERT_NE(h, nullptr);
+  ScopedRecording h = Open(t);
+  ASSERT_NE(h.get(), nullptr);
   int32_t v = 0;
   EXPECT_EQ(ReadPrmHT(h, "LONGNAME", 0, &v), OLMTS_OK);
   EXPECT_EQ(ReadPrmHT(h, "LONGNAMEZ", 0, &v), OLMTS_NO_SUCH_NAME);
-  TSCloseHT(&h);
 }
 
 TEST_F(TableTest, BoardCorrectionForcesChainType3) {
   for (const char* version : {"4258C0", "4258c0", "7KQ01"}) {
     TableFile t;
     t.Int("SRPM", 1).Text("VER", version).Double("TALS", 7.0);
-    TsHandle* h = Open(t);
-    ASSERT_NE(h, nullptr);
+    ScopedRecording h = Open(t);
+    ASSERT_NE(h.get(), nullptr);
     double stored = 0;
     // Only the first four value bytes change, whatever the stored type.
     EXPECT_EQ(ReadPrmHT(h, "TALS", OLMTS_TYPE_DOUBLE, &stored), OLMTS_OK);
@@ -184,15 +180,13 @@ TEST_F(TableTest, BoardCorrectionForcesChainType3) {
     std::memcpy(bytes, &stored, 8);
     EXPECT_EQ(bytes[0], 3);
     EXPECT_EQ(bytes[1] | bytes[2] | bytes[3], 0);
-    TSCloseHT(&h);
   }
   TableFile t;
   t.Text("VER", "4258C0").Int("TALS", 7);  // no "SRPM": stored value stays
-  TsHandle* h = Open(t);
+  ScopedRecording h = Open(t);
   int32_t tals = 0;
   EXPECT_EQ(ReadPrmHT(h, "TALS", 0, &tals), OLMTS_OK);
   EXPECT_EQ(tals, 7);
-  TSCloseHT(&h);
 }
 
 TEST_F(TableTest, BaseNameLengthLimit) {
@@ -202,12 +196,10 @@ TEST_F(TableTest, BaseNameLengthLimit) {
   while (base.size() < 256) base += 'b';
   ASSERT_EQ(base.size(), 256u);
   TypicalTable().Write(base + ".TBL");
-  TsHandle* h = TSOpenHT(base.c_str());
-  EXPECT_NE(h, nullptr);
-  TSCloseHT(&h);
-  EXPECT_EQ(TSOpenHT((base + "c").c_str()), nullptr);
-  EXPECT_EQ(TSOpenHT(std::string(5000, 'x').c_str()), nullptr);
-  EXPECT_EQ(TSOpenHT(nullptr), nullptr);
+  EXPECT_NE(OpenRecording(base).get(), nullptr);
+  EXPECT_EQ(OpenRecording(base + "c").get(), nullptr);
+  EXPECT_EQ(OpenRecording(std::string(5000, 'x')).get(), nullptr);
+  EXPECT_EQ(ScopedRecording(TSOpenHT(nullptr)).get(), nullptr);
 }
 
 }  // namespace

@@ -143,10 +143,21 @@ namespace core {
 
 using olmtsfil::Tag;
 
+namespace field = olmtsfil::layout::tag;
+
+// A tag whose every byte differs from its neighbours, of the given kind.
 Tag TagOfKind(uint8_t kind) {
   Tag tag;
   for (std::size_t i = 0; i < tag.bytes.size(); ++i) tag.bytes[i] = static_cast<uint8_t>(i * 7 + 1);
-  tag.bytes[16] = kind;
+  tag.bytes[field::kKind.offset] = kind;
+  return tag;
+}
+
+// The tag the writer encodes for `spec`.
+Tag TagOf(const TagSpec& spec) {
+  const Bytes bytes = EncodeTag(spec);
+  Tag tag;
+  std::copy(bytes.begin(), bytes.end(), tag.bytes.begin());
   return tag;
 }
 
@@ -166,21 +177,20 @@ TEST(TagRulesTest, AgreementRuleCoversExactlyItsBytes) {
     const Tag first = TagOfKind(kind);
     EXPECT_TRUE(olmtsfil::TagsAgree(first, first));
     for (int byte = 0; byte < Tag::kMaxSize; ++byte) {
-      if (byte == 16) continue;  // a changed kind is judged by the rules of the new kind
+      if (byte == field::kKind.offset) continue;  // a changed kind is judged by the rules of the new kind
       Tag next = first;
       next.bytes[static_cast<std::size_t>(byte)] ^= 0x10;
       EXPECT_EQ(olmtsfil::TagsAgree(first, next), !MustAgree(kind, byte)) << "kind " << int{kind} << " byte " << byte;
     }
     Tag other_kind = first;
-    other_kind.bytes[16] = kind == 0 ? 15 : 0;
+    other_kind.bytes[field::kKind.offset] = kind == 0 ? 15 : 0;
     EXPECT_FALSE(olmtsfil::TagsAgree(first, other_kind));
   }
 }
 
 TEST(TagRulesTest, GapTestAndSpectralFrequenciesReadTheRateUnitApart) {
-  Tag tag = TagOfKind(0);
-  tag.bytes[18] = 0xC0;  // RATE 4800 (0x12C0)
-  tag.bytes[19] = 0x12;
+  TagSpec spec;
+  spec.rate = 4800;
   const struct {
     uint8_t unit;
     double gap_rate;
@@ -188,7 +198,8 @@ TEST(TagRulesTest, GapTestAndSpectralFrequenciesReadTheRateUnitApart) {
   } cases[] = {{0x00, 4800.0, 1.0}, {0x01, 80.0, 1.0 / 60}, {0x02, 80.0, 1.0 / 3600}, {0xFF, 80.0, 10.0},
                {0xFE, 80.0, 100.0}, {0x03, 80.0, 0.0},      {0x80, 80.0, 0.0}};
   for (const auto& c : cases) {
-    tag.bytes[20] = c.unit;
+    spec.runt = static_cast<int8_t>(c.unit);
+    const Tag tag = TagOf(spec);
     EXPECT_NEAR(olmtsfil::GapTestRate(tag), c.gap_rate, 1e-12) << int{c.unit};
     EXPECT_NEAR(olmtsfil::SpectralRateUnit(tag), c.spectral_unit, 1e-15) << int{c.unit};
   }

@@ -9,9 +9,11 @@
 #include <cstring>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "writer/bytes_io.h"
 #include "writer/sample_recording.h"
 #include "writer/tone_fit.h"
@@ -35,26 +37,22 @@ class UnitsTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    ts_ = TSOpenHT(sample_->base.c_str());
-    box_ = CalOpenHT(1, sample_->box_calibration.c_str());
-    ASSERT_NE(ts_, nullptr);
-    ASSERT_NE(box_, nullptr);
+    ts_ = OpenRecording(sample_->base);
+    box_ = OpenCalibration(1, sample_->box_calibration);
+    ASSERT_NE(ts_.get(), nullptr);
+    ASSERT_NE(box_.get(), nullptr);
     for (int i = 0; i < 3; ++i) {
-      coils_[i] = CalOpenHT(2, sample_->sensor_calibrations[static_cast<std::size_t>(i)].c_str());
-      ASSERT_NE(coils_[i], nullptr);
+      coils_[i] = OpenCalibration(2, sample_->sensor_calibrations[static_cast<std::size_t>(i)]);
+      ASSERT_NE(coils_[i].get(), nullptr);
     }
   }
-  void TearDown() override {
-    olmts_chain_close(&chain_);
-    CalCloseHT(&box_);
-    for (CalHandle*& c : coils_) CalCloseHT(&c);
-    TSCloseHT(&ts_);
-  }
+  // The chain goes before the handles it was formed from.
+  void TearDown() override { olmts_chain_close(&chain_); }
 
   // The sample's sensors: Hx, Hy, Hz on channels 3 ... 5.
   int32_t Open(int stream, int32_t options = 0, CalHandle* box = nullptr) {
     CalHandle* sensors[12] = {nullptr, nullptr, coils_[0], coils_[1], coils_[2]};
-    return olmts_chain_open(ts_, stream, box != nullptr ? box : box_, sensors, nullptr, options, 0.0, &chain_);
+    return olmts_chain_open(ts_, stream, box != nullptr ? box : box_.get(), sensors, nullptr, options, 0.0, &chain_);
   }
 
   OlmtsStageInfo Info(int channel, int stage) {
@@ -100,11 +98,48 @@ class UnitsTest : public ::testing::Test {
     return out;
   }
 
+  // Scans [first, end) of the run `in` from a converter started late, fed only
+  // the input it asks for, in pieces; end < 0: to the run's end.
+  std::vector<double> Window(int mode, const std::vector<double>& in, int64_t first, int64_t end,
+                             const OlmtsConvertOptions* options, OlmtsConverter* conv = nullptr) {
+    const bool own = conv == nullptr;
+    if (own) EXPECT_EQ(olmts_converter_open(chain_, mode, options, &conv), OLMTS_OK);
+    const int64_t scans = static_cast<int64_t>(in.size() / 5);
+    int64_t from = -2, to = -2;
+    EXPECT_EQ(olmts_converter_start(conv, first, end, &from, &to), OLMTS_OK);
+    EXPECT_GE(from, 0);
+    EXPECT_LE(from, first);
+    if (end > first) EXPECT_GE(to, end);
+    const int64_t stop = to < 0 ? scans : std::min(to, scans);
+    const int64_t wanted = std::max<int64_t>(0, (end < 0 ? scans : std::min(end, scans)) - first);
+    std::vector<double> out(static_cast<std::size_t>(wanted) * 5 + 5);
+    int32_t got = 0, n = 0;
+    for (int64_t i = from; i < stop; i += 3001) {
+      const int32_t piece = static_cast<int32_t>(std::min<int64_t>(3001, stop - i));
+      EXPECT_EQ(olmts_converter_push(conv, in.data() + i * 5, piece), OLMTS_OK);
+      EXPECT_EQ(olmts_converter_pull(conv, out.data() + got * 5, static_cast<int32_t>(wanted + 1) - got, &n), OLMTS_OK);
+      got += n;
+    }
+    EXPECT_EQ(olmts_converter_finish(conv), OLMTS_OK);
+    EXPECT_EQ(olmts_converter_pull(conv, out.data() + got * 5, static_cast<int32_t>(wanted + 1) - got, &n), OLMTS_OK);
+    got += n;
+    EXPECT_EQ(got, wanted) << first << " " << end;
+    out.resize(static_cast<std::size_t>(got) * 5);
+    if (own) olmts_converter_close(&conv);
+    return out;
+  }
+
+  static std::vector<double> Slice(const std::vector<double>& whole, int64_t first, int64_t end) {
+    const int64_t scans = static_cast<int64_t>(whole.size() / 5);
+    end = end < 0 ? scans : std::min(end, scans);
+    return {whole.begin() + first * 5, whole.begin() + std::max(first, end) * 5};
+  }
+
   static ScratchDirectory* dir_;
   static SampleRecording* sample_;
-  TsHandle* ts_ = nullptr;
-  CalHandle* box_ = nullptr;
-  CalHandle* coils_[3] = {};
+  ScopedRecording ts_;
+  ScopedCalibration box_;
+  ScopedCalibration coils_[3];
   OlmtsChain* chain_ = nullptr;
 };
 ScratchDirectory* UnitsTest::dir_ = nullptr;
@@ -209,21 +244,18 @@ TEST_F(UnitsTest, MissingSensorsFallBackToTheTablesValueSaidSoOrAreRefused) {
 }
 
 TEST_F(UnitsTest, CalibrationsOfOtherInstrumentsAreRefusedOrReported) {
-  // The box calibration of another box ("SNUM" at byte 8 of the header).
+  // The box calibration of another box.
   const std::string other = dir_->path() + "/box777";
-  Bytes bytes = ReadFile(sample_->box_calibration + ".CLB");
-  bytes[8] = 0x09;
-  bytes[9] = 0x03;
-  WriteFile(other + ".CLB", bytes);
-  CalHandle* foreign = CalOpenHT(1, other.c_str());
-  ASSERT_NE(foreign, nullptr);
+  WriteFile(other + ".CLB",
+            WithField(ReadFile(sample_->box_calibration + ".CLB"), olmtsfil::layout::cal_header::kSnum, 777));
+  const ScopedCalibration foreign = OpenCalibration(1, other);
+  ASSERT_NE(foreign.get(), nullptr);
   EXPECT_EQ(Open(3, 0, foreign), OLMTS_BOX_SERIAL_MISMATCH);
   EXPECT_EQ(chain_, nullptr);
   ASSERT_EQ(Open(3, OLMTS_CHAIN_FORCE_BOX, foreign), OLMTS_OK);
   EXPECT_EQ(Info(1, 1).flags & OLMTS_STAGE_BOX_FORCED, OLMTS_STAGE_BOX_FORCED);
   EXPECT_NE(std::string(Info(1, 1).source).find("101"), std::string::npos);  // the records' serial
   olmts_chain_close(&chain_);
-  CalCloseHT(&foreign);
 
   // Hy's coil on Hx: the table names COIL201 there.
   CalHandle* swapped[12] = {nullptr, nullptr, coils_[1], coils_[0], coils_[2]};
@@ -275,6 +307,37 @@ TEST_F(UnitsTest, ArgumentsAreCheckedBeforeAnythingIsMade) {
   olmts_chain_close(nullptr);
 }
 
+TEST_F(UnitsTest, NominalRunsStartedLateGiveTheirWindowAndAreRefusedOncePushed) {
+  ASSERT_EQ(Open(3), OLMTS_OK);
+  const std::vector<double> fractions = ReadAll(3);
+  const std::vector<double> whole = Convert(OLMTS_UNITS_NOMINAL, fractions, nullptr);
+  for (auto [first, end] : {std::pair<int64_t, int64_t>{0, 10}, {777, 5000}, {5000, -1}, {9, 9}})
+    EXPECT_EQ(Window(OLMTS_UNITS_NOMINAL, fractions, first, end, nullptr), Slice(whole, first, end)) << first;
+
+  OlmtsConverter* conv = nullptr;
+  ASSERT_EQ(olmts_converter_open(chain_, OLMTS_UNITS_NOMINAL, nullptr, &conv), OLMTS_OK);
+  int64_t from = -2, to = -2;
+  EXPECT_EQ(olmts_converter_start(conv, -1, 10, &from, &to), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_converter_start(conv, 10, 9, &from, &to), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_converter_start(conv, 0, (int64_t{1} << 62) + 1, &from, &to), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_converter_start(conv, 0, 10, nullptr, &to), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_converter_start(nullptr, 0, 10, &from, &to), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(olmts_converter_start(conv, int64_t{1} << 62, -1, &from, &to), OLMTS_OK);
+  EXPECT_EQ(olmts_converter_start(conv, 0, -1, &from, &to), OLMTS_OK);  // not pushed yet: may start again
+  ASSERT_EQ(olmts_converter_push(conv, fractions.data(), 1), OLMTS_OK);
+  from = to = -2;
+  EXPECT_EQ(olmts_converter_start(conv, 0, 10, &from, &to), OLMTS_BAD_ARGUMENT);
+  EXPECT_EQ(from, -2);
+  EXPECT_EQ(olmts_converter_finish(conv), OLMTS_OK);
+  // Refused, the run went on as it was; finished, the next run may start late.
+  std::vector<double> one(5);
+  int32_t got = 0;
+  EXPECT_EQ(olmts_converter_pull(conv, one.data(), 1, &got), OLMTS_OK);
+  EXPECT_EQ(one, Slice(whole, 0, 1));
+  EXPECT_EQ(Window(OLMTS_UNITS_NOMINAL, fractions, 40, 50, nullptr, conv), Slice(whole, 40, 50));
+  olmts_converter_close(&conv);
+}
+
 #if !defined(_WIN32)
 // The tones of every component come back from the deconvolved series of each
 // stream that resolves them, the 150 Hz one across midnight and its files.
@@ -312,8 +375,8 @@ TEST_F(UnitsTest, DeconvolvedSeriesGiveBackTheInjectedTones) {
       }
     }
     olmts_chain_close(&chain_);
-    TSCloseHT(&ts_);
-    ts_ = TSOpenHT(sample_->base.c_str());
+    ts_.Close();
+    ts_ = OpenRecording(sample_->base);
   }
 }
 
@@ -366,18 +429,22 @@ TEST_F(UnitsTest, AChannelWithoutAResponseIsNaNAndSparesItsPartner) {
   const std::vector<double> fractions = ReadAll(3);
   const std::vector<double> whole = Convert(OLMTS_UNITS_DECONVOLVED, fractions, nullptr);
   olmts_chain_close(&chain_);
-  TSCloseHT(&ts_);
+  ts_.Close();
 
   ScratchDirectory dir("units-no-dipole");
   const SampleRecording copy = WriteSampleRecording(dir.path());
   Bytes table = ReadFile(copy.base + ".TBL");
-  const std::string name = "EXLN";
-  auto at = std::search(table.begin(), table.end(), name.begin(), name.end());
-  ASSERT_NE(at, table.end());
-  at[3] = 'X';
+  namespace entry = olmtsfil::layout::table_entry;
+  bool renamed = false;
+  for (std::size_t at = entry::kHeaderSize; !renamed && at + entry::kSize <= table.size(); at += entry::kSize) {
+    if (std::memcmp(table.data() + at + entry::kName.offset, "EXLN", 5) != 0) continue;
+    PutTextField(table, at, entry::kName, "EXLX");
+    renamed = true;
+  }
+  ASSERT_TRUE(renamed);
   WriteFile(copy.base + ".TBL", table);
-  ts_ = TSOpenHT(copy.base.c_str());
-  ASSERT_NE(ts_, nullptr);
+  ts_ = OpenRecording(copy.base);
+  ASSERT_NE(ts_.get(), nullptr);
   ASSERT_EQ(Open(3), OLMTS_OK);
   EXPECT_NE(Info(1, 0).flags & OLMTS_STAGE_UNUSABLE, 0);
   const std::vector<double> patched = ReadAll(3);
@@ -444,6 +511,46 @@ TEST_F(UnitsTest, NominalMatchesDeconvolvedInThePassband) {
   const double gain = Info(2, OLMTS_STAGE_TOTAL).gain;
   EXPECT_NEAR(nominal[5 * 1000 + 1], fractions[5 * 1000 + 1] * 8388608.0 / gain,
               1e-12 * std::abs(nominal[5 * 1000 + 1]));
+}
+
+TEST_F(UnitsTest, DeconvolvedRunsStartedLateAreSlicesOfTheWholeRunBitForBit) {
+  ASSERT_EQ(Open(3), OLMTS_OK);
+  const std::vector<double> stream = ReadAll(3);
+  // 8192-scan blocks: each restores K = 4096 scans and reaches M = 2048 to either side.
+  OlmtsConvertOptions options{0.3, 40, 8192, 0};
+  constexpr int64_t K = 4096;
+  // A run that ends inside a block, and one that ends within a block's margin.
+  for (int64_t length : {int64_t{20} * K + 1234, int64_t{12} * K + 100}) {
+    const std::vector<double> run(stream.begin(), stream.begin() + length * 5);
+    const std::vector<double> whole = Convert(OLMTS_UNITS_DECONVOLVED, run, &options);
+    const std::pair<int64_t, int64_t> windows[] = {
+        {0, 100},                    // inside the first block
+        {100, 3 * K + 5},            // from inside the first block
+        {K, 2 * K},                  // exactly block 1, fed from K - M
+        {3 * K + 17, 7 * K + 5},     // from and to inside blocks
+        {5 * K - 1, 5 * K + 1},      // across a block boundary
+        {length - K - 7, length},    // up to the run's end
+        {length - 300, length + K},  // the run ends inside the window
+        {length - 2 * K + 1, -1},    // open-ended
+        {length - 1, length},        // the last scan alone
+        {6 * K + 3, 6 * K + 3},      // empty
+    };
+    OlmtsConverter* conv = nullptr;
+    ASSERT_EQ(olmts_converter_open(chain_, OLMTS_UNITS_DECONVOLVED, &options, &conv), OLMTS_OK);
+    for (auto [first, end] : windows) {
+      // The same converter serves window after window: nothing of one leaks into the next.
+      EXPECT_EQ(Window(OLMTS_UNITS_DECONVOLVED, run, first, end, nullptr, conv), Slice(whole, first, end))
+          << length << ": " << first << " ... " << end;
+    }
+    int64_t from = -2, to = -2;
+    ASSERT_EQ(olmts_converter_start(conv, 3 * K + 17, 7 * K + 5, &from, &to), OLMTS_OK);
+    EXPECT_EQ(from, 3 * K - K / 2);
+    EXPECT_EQ(to, 7 * K + K + K / 2);
+    ASSERT_EQ(olmts_converter_push(conv, run.data() + from * 5, 10), OLMTS_OK);
+    EXPECT_EQ(olmts_converter_start(conv, 0, -1, &from, &to), OLMTS_BAD_ARGUMENT);
+    EXPECT_EQ(olmts_converter_finish(conv), OLMTS_OK);
+    olmts_converter_close(&conv);
+  }
 }
 #endif
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "olmtsfil.h"
+#include "test_handles.h"
 #include "ts/file_set.h"
 #include "writer/stream_writer.h"
 #include "writer/table_writer.h"
@@ -78,8 +79,8 @@ TEST_F(WindowsDatedSetTest, ContinuesAcrossTheSetInEveryPathForm) {
   std::vector<uint8_t> block(tag.DataBlockSize());
   for (const std::string& base : BaseForms()) {
     SCOPED_TRACE(base);
-    TsHandle* h = TSOpenHT(base.c_str());
-    ASSERT_NE(h, nullptr);
+    const ScopedRecording h = OpenRecording(base);
+    ASSERT_NE(h.get(), nullptr);
     EXPECT_EQ(SetConcatHT(h, 1), 1);
     for (int record = 0; record < total; ++record) {
       ASSERT_EQ(ReadRecHT(h, 1, static_cast<int32_t>(block.size()), block.data()), OLMTS_OK) << "record " << record;
@@ -91,7 +92,6 @@ TEST_F(WindowsDatedSetTest, ContinuesAcrossTheSetInEveryPathForm) {
       }
     }
     EXPECT_EQ(ReadRecHT(h, 1, static_cast<int32_t>(block.size()), block.data()), OLMTS_END_OF_DATA);
-    TSCloseHT(&h);
   }
 }
 

@@ -111,6 +111,7 @@ EXTENSIONS = {
     "olmts_record_rate_hz": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32, c_double_p]),
     "olmts_stream_file": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_int32_p, ctypes.c_char_p, ctypes.c_int32]),
     "olmts_walk_stream": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.POINTER(StreamWalk)]),
+    "olmts_next_set_file": (ctypes.c_int32, [ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32]),
 }
 
 

@@ -38,7 +38,7 @@ import sys
 import uuid
 
 from . import _native
-from .errors import OlmtsError, status_text
+from .errors import OlmtsError, error_for, status_text
 from .timestamps import stamp_to_datetime
 
 TIME_SERIES_EXTENSIONS = (".TS1", ".TS2", ".TS3", ".TS4", ".TS5", ".TSH", ".TSL")
@@ -51,37 +51,21 @@ INVENTORY_COLUMNS = ["site", "base", "stream", "sample_rate", "start", "end", "r
 
 # ---- dated file sets ----------------------------------------------------------------
 
-def _next_day(month, day):
-    if month in (1, 3, 5, 7, 8, 10, 12):
-        rolls = day >= 31
-    elif month in (4, 6, 9, 11):
-        rolls = day >= 30
-    else:
-        rolls = day >= 29
-    if rolls:
-        return (1 if month == 12 else month + 1), 1
-    return month, day + 1
-
-
-def _next_candidates(stem):
-    """Stems the reader tries after ``stem``, in order (the dated-set rule)."""
-    low = stem.lower()
-    if len(low) < 2 or not ("a" <= low[-1] <= "y"):
-        return []
-    out = [stem[:-1] + chr(ord(low[-1]) + 1)]
-    if len(low) < 4:
-        return out
-    try:
-        month, day = int(low[-4], 16), int(low[-3:-1])
-    except ValueError:
-        return out
-    if not (1 <= month <= 12 and 1 <= day <= 31):
-        return out
-    month, day = _next_day(month, day)
-    out.append("%s%x%02da" % (stem[:-4], month, day))
-    if (month, day) == (2, 29):
-        out.append("%s%x%02da" % (stem[:-4], 3, 1))
-    return out
+def _next_candidates(path):
+    """Paths the reader tries, in order, for the file after ``path`` in its
+    dated set: the library's own rule (olmts_next_set_file)."""
+    library = _native.lib()
+    raw = os.fsencode(path)
+    # Candidates keep the folder and the length of the name.
+    out = ctypes.create_string_buffer(len(raw) + 64)
+    found = []
+    while True:
+        status = library.olmts_next_set_file(raw, len(found), out, len(out))
+        if status == 1220:  # no further candidate
+            return found
+        if status != 0:
+            raise error_for(status, "olmts_next_set_file", path)
+        found.append(os.fsdecode(out.value))
 
 
 def _find_file(directory, stem, extension, listing):
@@ -98,25 +82,29 @@ def _find_file(directory, stem, extension, listing):
 def set_files(first_path, listing=None):
     """The files of a stream's dated set as the reader follows them from its first
     file: (reached, unreadable), where unreadable are candidates that exist but
-    do not open (the reader passes over them)."""
-    directory, name = os.path.split(first_path)
-    stem, extension = os.path.splitext(name)
+    do not open (the reader passes over them). ``listing``: the names in the
+    first file's folder, when the caller has them."""
+    directory = os.path.dirname(first_path)
     listing = set(os.listdir(directory or ".")) if listing is None else listing
     reached, unreadable = [first_path], []
+    seen = {first_path}
+    current = first_path
     while True:
         nxt = None
-        for candidate in _next_candidates(stem):
-            path = _find_file(directory, candidate, extension, listing)
-            if path is None:
+        for path in _next_candidates(current):
+            if path == first_path:
+                break  # the set came round to its first file: the reader ends it there
+            if os.path.basename(path) not in listing:
                 continue
             if os.access(path, os.R_OK) and os.path.isfile(path):
                 nxt = path
                 break
             unreadable.append(path)
-        if nxt is None or nxt in reached:
+        if nxt is None or nxt in seen:
             return reached, unreadable
         reached.append(nxt)
-        stem = os.path.splitext(os.path.basename(nxt))[0]
+        seen.add(nxt)
+        current = nxt
 
 
 def _first_stamp(path):

@@ -71,6 +71,8 @@ PROTOTYPES = {
     "olmts_converter_finish": (_i32, [_p]),
     "olmts_converter_pull": (_i32, [_p, _p, _i32, _i32p]),
     "olmts_converter_band": (_i32, [_p, _dp, _dp, _i32p]),
+    "olmts_converter_start": (_i32, [_p, ctypes.c_int64, ctypes.c_int64, ctypes.POINTER(ctypes.c_int64),
+                                     ctypes.POINTER(ctypes.c_int64)]),
 }
 
 _bound = None
@@ -289,32 +291,73 @@ class Converter(HandleOwner):
                                   "responses there are extrapolated" % (self.band + (low, high)), UnitsWarning,
                                   stacklevel=3)
 
-    def convert(self, fractions, in_place=False):
-        """One contiguous run of scans (n x channels) converted whole. With
-        ``in_place`` the result overwrites ``fractions`` (a C-contiguous float64
-        array): the converter hands out a scan only after it has taken it in,
-        so no second array of the run's size is needed."""
+    def window(self, first, end=None):
+        """Makes the next ``convert`` give only the scans [first, end) of its
+        run (end None: to the run's end), exactly what converting the run whole
+        gives there (olmts_converter_start). Returns (start, stop): the run's
+        scans that ``convert`` must then be given, stop None for up to the
+        run's end; fewer when the run ends before ``stop``. The deconvolution's
+        blocks reach up to 3/4 of a block (``block``) beyond either end of the
+        window."""
+        start, stop = ctypes.c_int64(), ctypes.c_int64()
+        check(_lib().olmts_converter_start(self._handle, int(first), -1 if end is None else int(end),
+                                           ctypes.byref(start), ctypes.byref(stop)),
+              "olmts_converter_start", "scans %s ... %s" % (first, end))
+        self._window = (int(first), None if end is None else int(end), start.value)
+        return start.value, (None if stop.value < 0 else stop.value)
+
+    def convert(self, fractions, in_place=False, out=None):
+        """One contiguous run of scans (n x channels) converted whole, or after
+        ``window`` the part of a run it asked for, giving the window's scans.
+        With ``in_place`` the result overwrites ``fractions`` (a C-contiguous
+        float64 array) from its first row on: the converter hands out a scan
+        only after it has taken it in, so no second array of the run's size is
+        needed. ``out``: the array the result is written to from its first
+        row; it may share memory with ``fractions`` if its first row does not
+        lie after theirs."""
         data = np.ascontiguousarray(fractions, dtype=np.float64)
         channels = len(self.chain.channels)
         if data.ndim != 2 or data.shape[1] != channels:
             raise ValueError("scans of %d channels expected, got shape %r" % (channels, data.shape))
+        window, self._window = getattr(self, "_window", None), None
+        wanted = len(data)
+        if window is not None:
+            first, end, start = window
+            last = start + len(data) if end is None else min(end, start + len(data))
+            wanted = max(0, last - first)
         library = _lib()
-        out = data if in_place and data is fractions else np.empty_like(data)
+        if out is None:
+            out = data if in_place and data is fractions else np.empty_like(data)
+        elif (out.dtype != np.float64 or not out.flags.c_contiguous or out.ndim != 2 or out.shape[1] != channels
+              or len(out) < wanted):
+            raise ValueError("out must be a C-contiguous float64 array of %d rows x %d channels at least"
+                             % (wanted, channels))
         got, n = 0, ctypes.c_int32()
         step = 1 << 16
-        for i in range(0, len(data), step):
-            piece = data[i:i + step]
-            check(library.olmts_converter_push(self._handle, piece.ctypes.data, len(piece)), "olmts_converter_push")
-            check(library.olmts_converter_pull(self._handle, out[got:].ctypes.data, len(data) - got, ctypes.byref(n)),
-                  "olmts_converter_pull")
-            got += n.value
+        try:
+            for i in range(0, len(data), step):
+                piece = data[i:i + step]
+                check(library.olmts_converter_push(self._handle, piece.ctypes.data, len(piece)),
+                      "olmts_converter_push")
+                check(library.olmts_converter_pull(self._handle, out[got:].ctypes.data, wanted - got,
+                                                   ctypes.byref(n)), "olmts_converter_pull")
+                got += n.value
+        except BaseException:
+            # The run ends with the fault and nothing of it is left to be
+            # pulled with the next one.
+            library.olmts_converter_finish(self._handle)
+            scratch = np.empty((4096, channels))
+            while library.olmts_converter_pull(self._handle, scratch.ctypes.data, len(scratch), ctypes.byref(n)) \
+                    == 0 and n.value:
+                pass
+            raise
         check(library.olmts_converter_finish(self._handle), "olmts_converter_finish")
-        check(library.olmts_converter_pull(self._handle, out[got:].ctypes.data, len(data) - got, ctypes.byref(n)),
+        check(library.olmts_converter_pull(self._handle, out[got:].ctypes.data, wanted - got, ctypes.byref(n)),
               "olmts_converter_pull")
         got += n.value
-        if got != len(data):
-            raise RuntimeError("converter gave %d of %d scans" % (got, len(data)))
-        return out
+        if got != wanted:
+            raise RuntimeError("converter gave %d of %d scans" % (got, wanted))
+        return out if wanted == len(out) else out[:wanted]
 
 
 def read(stream, n_scans=None, units="fraction", box=None, sensor=None, sensor_channels=None, require_sensors=False,

@@ -144,7 +144,8 @@ def to_xarray(rec, stream=None, units="counts", box=None, sensor=None, chunks=No
     shift_ns = int(np.rint(chain.delay_seconds * 1e9)) if applied else 0
     channel_units = chain.units if applied else [units] * s.channel_count
     if chunks is not None:
-        return _lazy(rec, s, units, chain, chunks, channel_units, delay, shift_ns, box, sensor, chain_keywords)
+        return _lazy(rec, s, units, chain, chunks, channel_units, delay, shift_ns, box, sensor, chain_keywords,
+                     converter_options)
 
     s.rewind()
     scans = s.read(None, stop_at_gap=False)
@@ -167,14 +168,15 @@ def to_xarray(rec, stream=None, units="counts", box=None, sensor=None, chunks=No
     return out
 
 
-def _lazy(rec, s, units, chain, chunks, channel_units, delay, shift_ns, box, sensor, chain_keywords):
+def _lazy(rec, s, units, chain, chunks, channel_units, delay, shift_ns, box, sensor, chain_keywords,
+          converter_options):
     from .lazy import DEFAULT_CHUNK_BYTES, to_dask
     chunk_bytes = DEFAULT_CHUNK_BYTES if chunks is True or chunks == "auto" else int(chunks)
-    if units == "nominal":
+    if units in ("nominal", "deconvolved"):
         # Converted chunk by chunk by the library's converter on the workers.
-        lazy = to_dask(rec, s.number, "nominal", chunk_bytes, box=box, sensor=sensor, **chain_keywords)
+        lazy = to_dask(rec, s.number, units, chunk_bytes, box=box, sensor=sensor, **chain_keywords,
+                       **(converter_options if units == "deconvolved" else {}))
     else:
-        # deconvolved units are refused there: they reach across chunks and gaps.
         lazy = to_dask(rec, s.number, units, chunk_bytes)
     data = lazy.data
     # Segments from the library's gap test: each gap starts a run at its record.

@@ -14,6 +14,7 @@ import pytest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.environ.get("OLMTSFIL_BUILD_DIR", os.path.join(ROOT, "build"))
+TOOL = os.path.join(BUILD, "tools", "olmts")  # the built olmts
 
 if "OLMTSFIL_LIBRARY" not in os.environ:
     os.environ["OLMTSFIL_LIBRARY"] = os.path.join(BUILD, "src", "libolmtsfil.so")
@@ -30,7 +31,7 @@ def sample(tmp_path_factory):
     directory = os.environ.get("OLMTSFIL_SAMPLE_DIR")
     if not directory:
         directory = str(tmp_path_factory.mktemp("sample"))
-        subprocess.run([os.path.join(BUILD, "tools", "olmts"), "sample", directory], check=True,
+        subprocess.run([TOOL, "sample", directory], check=True,
                        stdout=subprocess.DEVNULL)
     with open(os.path.join(directory, "sample.json")) as f:
         description = json.load(f)
@@ -63,6 +64,36 @@ def calibrations(sample):
     if not sample.get("box_calibration") or not sample.get("sensor_calibrations"):
         pytest.skip("the sample recording carries no calibrations")
     return sample["box_calibration"], sample["sensor_calibrations"]
+
+
+@pytest.fixture
+def cals(calibrations):
+    """The sample's box calibration and its coils by component, opened."""
+    import olmtsfil
+    box_path, sensor_paths = calibrations
+    with olmtsfil.Calibration.box(box_path) as box:
+        sensors = [olmtsfil.Calibration.sensor(path) for path in sensor_paths]
+        yield box, dict(zip(("Hx", "Hy", "Hz"), sensors))
+        for sensor in sensors:
+            sensor.close()
+
+
+def _dask_client(**cluster_options):
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(dashboard_address=None, **cluster_options) as c, distributed.Client(c) as client:
+        yield client
+
+
+@pytest.fixture(scope="module")
+def cluster():
+    """A dask client of two worker processes."""
+    yield from _dask_client(n_workers=2, threads_per_worker=1, processes=True)
+
+
+@pytest.fixture(scope="module")
+def threads():
+    """A dask client of one worker in this process, with two threads."""
+    yield from _dask_client(n_workers=1, threads_per_worker=2, processes=False)
 
 
 def built_program(*parts):

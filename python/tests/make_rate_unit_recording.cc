@@ -22,8 +22,7 @@ Bytes Bursts(TagSpec tag, int bursts, int per_burst, int period_s, int pause_s) 
   for (int b = 0; b < bursts; ++b) {
     for (int r = 0; r < per_burst; ++r) {
       tag.utc = AddSeconds(first, offset);
-      const Bytes record = EncodeRecord(tag, {});
-      file.insert(file.end(), record.begin(), record.end());
+      Append(file, EncodeRecord(tag, {}));
       offset += period_s;
     }
     offset += pause_s;

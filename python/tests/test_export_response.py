@@ -8,7 +8,7 @@ import pytest
 
 import olmtsfil
 
-from conftest import BUILD, built_program
+from conftest import built_program
 
 etree = pytest.importorskip("lxml.etree")
 NS = {"s": "http://www.fdsn.org/xml/station/1"}

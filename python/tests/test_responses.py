@@ -11,16 +11,6 @@ from olmtsfil.plot import bode, time_series
 FREQS = np.logspace(-2, 2.5, 23)
 
 
-@pytest.fixture
-def cals(calibrations):
-    box_path, sensor_paths = calibrations
-    with olmtsfil.Calibration.box(box_path) as box:
-        sensors = [olmtsfil.Calibration.sensor(path) for path in sensor_paths]
-        yield box, dict(zip(("Hx", "Hy", "Hz"), sensors))
-        for sensor in sensors:
-            sensor.close()
-
-
 def c_response(function, *args, channels):
     """One frequency through the bare export, as a C caller gets it."""
     resp = (_native.Complex * 12)()

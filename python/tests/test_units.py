@@ -10,16 +10,6 @@ import olmtsfil
 from olmtsfil import units
 
 
-@pytest.fixture
-def cals(calibrations):
-    box_path, sensor_paths = calibrations
-    with olmtsfil.Calibration.box(box_path) as box:
-        sensors = [olmtsfil.Calibration.sensor(path) for path in sensor_paths]
-        yield box, dict(zip(("Hx", "Hy", "Hz"), sensors))
-        for sensor in sensors:
-            sensor.close()
-
-
 def fit_tones(t, y, freqs):
     """Amplitude and phase (degrees, of A cos(2 pi f t + phase)) of each tone."""
     columns = [np.ones_like(t)]
@@ -115,12 +105,11 @@ def test_chain_responses_mark_extrapolation(rec, cals):
 def test_tool_and_python_agree_number_for_number(rec, cals, sample):
     """One meaning of "box" (without the delay's phase) in both clients."""
     import json
-    import os
     import subprocess
-    from conftest import BUILD
+    from conftest import TOOL
     box, sensors = cals
     freqs = [0.02, 0.5, 1.0, 7.3, 40.0]
-    args = [os.path.join(BUILD, "tools", "olmts"), "response", "--json", sample["base"], "--stream", "3",
+    args = [TOOL, "response", "--json", sample["base"], "--stream", "3",
             "--box", sample["box_calibration"]]
     for path in sample["sensor_calibrations"]:
         args += ["--sensor", path]
@@ -138,11 +127,10 @@ def test_tool_and_python_agree_number_for_number(rec, cals, sample):
 
 
 def test_tool_scans_give_the_same_field_as_python(rec, cals, sample):
-    import os
     import subprocess
-    from conftest import BUILD
+    from conftest import TOOL
     box, sensors = cals
-    args = [os.path.join(BUILD, "tools", "olmts"), "scans", sample["base"], "--stream", "3", "--concat",
+    args = [TOOL, "scans", sample["base"], "--stream", "3", "--concat",
             "--units", "deconvolved", "--box", sample["box_calibration"]]
     for path in sample["sensor_calibrations"]:
         args += ["--sensor", path]

@@ -237,6 +237,17 @@ OLMTS_API int32_t OLMTS_CALL olmts_converter_finish(OlmtsConverter* converter) {
   return Guarded([&] { return converter->converter->Finish(); });
 }
 
+OLMTS_API int32_t OLMTS_CALL olmts_converter_start(OlmtsConverter* converter, int64_t first_scan, int64_t end_scan,
+                                                   int64_t* input_from_out, int64_t* input_to_out) {
+  if (converter == nullptr || input_from_out == nullptr || input_to_out == nullptr) return OLMTS_BAD_ARGUMENT;
+  int64_t from = 0, to = 0;
+  const int32_t st = converter->converter->Start(first_scan, end_scan, &from, &to);
+  if (st != OLMTS_OK) return st;
+  *input_from_out = from;
+  *input_to_out = to;
+  return OLMTS_OK;
+}
+
 OLMTS_API int32_t OLMTS_CALL olmts_converter_pull(OlmtsConverter* converter, double* out, int32_t capacity,
                                                   int32_t* scans_out) {
   if (converter == nullptr || scans_out == nullptr || capacity < 0 || (out == nullptr && capacity > 0))

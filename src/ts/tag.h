@@ -37,7 +37,6 @@ struct Tag {
   std::array<uint8_t, kMaxSize> bytes{};
 
   TimeStamp Utc() const { return StampFromBytes(At(tag_field::kUtc)); }
-  uint16_t Snum() const { return LoadU16(At(tag_field::kSnum)); }
   uint16_t Scnt() const { return LoadU16(At(tag_field::kScnt)); }
   uint8_t Nchn() const { return *At(tag_field::kNchn); }
   uint8_t Ltag() const { return *At(tag_field::kLtag); }

@@ -39,6 +39,15 @@ constexpr double kResponseFloor = 1e-6;
 // by about the step squared, far below the calibrations' own accuracy.
 constexpr double kDesignStep = 1.0 / 256;
 
+// Scans of a run past this are refused as window limits, so that a block's
+// reach beyond them stays far from overflow.
+constexpr int64_t kMaxWindowScan = int64_t{1} << 62;
+constexpr int64_t kNoEnd = std::numeric_limits<int64_t>::max();
+
+bool ValidWindow(int64_t first, int64_t end) {
+  return first >= 0 && first <= kMaxWindowScan && end <= kMaxWindowScan && (end < 0 || end >= first);
+}
+
 // Blocks are shared out among at most this many threads: more would only
 // hold more blocks in memory waiting for their turn.
 constexpr int kMaxThreads = 8;
@@ -66,15 +75,34 @@ class NominalConverter : public Converter {
     channels_ = static_cast<int>(scale_.size());
   }
   int32_t Push(const double* values, int64_t scans) override {
-    for (int64_t i = 0; i < scans; ++i)
+    if (scans > 0) pushed_ = true;
+    const int64_t kept = std::clamp<int64_t>(end_ - position_, 0, scans);
+    for (int64_t i = 0; i < kept; ++i)
       for (int c = 0; c < channels_; ++c)
         ready_.push_back(values[i * channels_ + c] * scale_[static_cast<std::size_t>(c)]);
+    position_ += scans;
     return OLMTS_OK;
   }
-  int32_t Finish() override { return OLMTS_OK; }
+  int32_t Finish() override {
+    pushed_ = false;
+    position_ = 0;
+    end_ = kNoEnd;
+    return OLMTS_OK;
+  }
+  int32_t Start(int64_t first, int64_t end, int64_t* from, int64_t* to) override {
+    if (pushed_ || !ValidWindow(first, end)) return OLMTS_BAD_ARGUMENT;
+    position_ = first;
+    end_ = end < 0 ? kNoEnd : end;
+    *from = first;
+    *to = end < 0 ? -1 : end;
+    return OLMTS_OK;
+  }
 
  private:
   std::vector<double> scale_;
+  bool pushed_ = false;
+  int64_t position_ = 0;  // the run's scan the next one pushed is
+  int64_t end_ = kNoEnd;
 };
 
 #if defined(OLMTSFIL_HAVE_KISSFFT)
@@ -126,21 +154,54 @@ class DeconvolvingConverter : public Converter {
   }
 
   int32_t Push(const double* values, int64_t scans) override {
-    history_.insert(history_.end(), values, values + scans * channels_);
-    total_ += scans;
+    if (scans > 0) pushed_ = true;
+    // Scans past the window's last block's reach are never used: not kept.
+    const int64_t kept = std::clamp<int64_t>(input_end_ - total_, 0, scans);
+    history_.insert(history_.end(), values, values + kept * channels_);
+    total_ += kept;
     // Block b restores scans [b K, b K + K) and needs scans up to b K + K + M.
-    // With several threads, blocks wait until there is one for each.
+    // With several threads, blocks wait until there is one for each (or the
+    // window's last is among them).
     int64_t ready = 0;
-    while (total_ >= (next_ + ready) * core_ + core_ + margin_) ++ready;
-    if (ready >= threads_) ProcessBlocks(ready, false);
+    while ((next_ + ready) * core_ < end_ && total_ >= (next_ + ready) * core_ + core_ + margin_) ++ready;
+    if (ready >= threads_ || (ready > 0 && (next_ + ready) * core_ >= end_)) ProcessBlocks(ready, false);
     return OLMTS_OK;
   }
 
   int32_t Finish() override {
     int64_t left = 0;
-    while ((next_ + left) * core_ < total_) ++left;
+    while ((next_ + left) * core_ < total_ && (next_ + left) * core_ < end_) ++left;
     if (left > 0) ProcessBlocks(left, true);
     Reset();
+    return OLMTS_OK;
+  }
+
+  // A block's output depends only on its input scans and, at the run's end,
+  // on where the run ends: so a run started at the block holding `first`, fed
+  // from that block's reach on, gives exactly the scans a whole run would.
+  int32_t Start(int64_t first, int64_t end, int64_t* from, int64_t* to) override {
+    if (pushed_ || !ValidWindow(first, end)) return OLMTS_BAD_ARGUMENT;
+    const int64_t b0 = first / core_;
+    Reset();
+    first_ = first;
+    end_ = end < 0 ? kNoEnd : end;
+    next_ = b0;
+    if (b0 > 0) {
+      // Block b0 reaches M scans back, all of them inside the run.
+      history_.clear();
+      history_start_ = b0 * core_ - margin_;
+      total_ = history_start_;
+    }
+    *from = total_;
+    if (end < 0) {
+      *to = -1;
+    } else if (end == first) {
+      *to = total_;
+      input_end_ = total_;
+    } else {
+      *to = ((end - 1) / core_) * core_ + core_ + margin_;
+      input_end_ = *to;
+    }
     return OLMTS_OK;
   }
 
@@ -155,6 +216,10 @@ class DeconvolvingConverter : public Converter {
     history_.clear();
     total_ = 0;
     next_ = 0;
+    first_ = 0;
+    end_ = kNoEnd;
+    input_end_ = kNoEnd;
+    pushed_ = false;
     // The history starts M scans before the run: zeros there.
     history_start_ = -margin_;
     history_.assign(static_cast<std::size_t>(margin_) * static_cast<std::size_t>(channels_), 0.0);
@@ -198,7 +263,7 @@ class DeconvolvingConverter : public Converter {
   // A channel left without a partner: its real transform is one of half the
   // length (even scans as real, odd ones as imaginary parts), unpacked into
   // bins 0 ... N/2, filtered, packed again and transformed back.
-  void Single(int c, int64_t first, int64_t produced, double* out, Scratch& s) const {
+  void Single(int c, int64_t first, int64_t skip, int64_t produced, double* out, Scratch& s) const {
     double* a = s.segment.data();
     Segment(c, first, a);
     const int64_t m = n_ / 2;
@@ -222,14 +287,15 @@ class DeconvolvingConverter : public Converter {
     const double norm = 1.0 / static_cast<double>(m);
     const std::complex<double>* y = z + m;
     for (int64_t i = 0; i < produced; ++i) {
-      const int64_t n = margin_ + i;
+      const int64_t n = margin_ + skip + i;
       const std::complex<double> v = y[at(n / 2)];
       out[static_cast<std::size_t>(i * channels_ + c)] = (n % 2 == 0 ? v.real() : v.imag()) * norm;
     }
   }
 
-  // Restores block `block` (its `produced` scans) into out, scan after scan.
-  void Block(int64_t block, int64_t produced, double* out, Scratch& s) const {
+  // Restores `produced` scans of block `block`, from its `skip`th on, into
+  // out, scan after scan.
+  void Block(int64_t block, int64_t skip, int64_t produced, double* out, Scratch& s) const {
     const int64_t first = block * core_ - margin_;
     if (s.work.empty()) {
       s.work.resize(static_cast<std::size_t>(n_));
@@ -243,7 +309,7 @@ class DeconvolvingConverter : public Converter {
     for (int c = 0; c < channels_; c += 2) {
       const bool pair = c + 1 < channels_;
       if (!pair) {
-        Single(c, first, produced, out, s);
+        Single(c, first, skip, produced, out, s);
         break;
       }
       Segment(c, first, a);
@@ -271,7 +337,7 @@ class DeconvolvingConverter : public Converter {
       inverse_.transform(work.data(), spectrum.data());
       const double norm = 1.0 / static_cast<double>(n_);
       for (int64_t i = 0; i < produced; ++i) {
-        const std::complex<double> y = spectrum[static_cast<std::size_t>(margin_ + i)] * norm;
+        const std::complex<double> y = spectrum[static_cast<std::size_t>(margin_ + skip + i)] * norm;
         out[static_cast<std::size_t>(i * channels_ + c)] = y.real();
         out[static_cast<std::size_t>(i * channels_ + c + 1)] = y.imag();
       }
@@ -285,13 +351,16 @@ class DeconvolvingConverter : public Converter {
   // Restores the next `count` blocks, the last of them ending the run when
   // `at_end`, then drops the scans no later block needs.
   void ProcessBlocks(int64_t count, bool at_end) {
-    std::vector<int64_t> offset(static_cast<std::size_t>(count) + 1);
+    std::vector<int64_t> offset(static_cast<std::size_t>(count) + 1), skip(static_cast<std::size_t>(count));
     const std::size_t base = ready_.size();
     offset[0] = 0;
     for (int64_t i = 0; i < count; ++i) {
-      const int64_t block = next_ + i;
-      const int64_t produced = at_end ? std::min<int64_t>(core_, total_ - block * core_) : core_;
-      offset[static_cast<std::size_t>(i) + 1] = offset[static_cast<std::size_t>(i)] + produced;
+      const int64_t start = (next_ + i) * core_;
+      const int64_t restored = at_end ? std::min<int64_t>(core_, total_ - start) : core_;
+      // Of the scans the block restores, those of the window.
+      const std::size_t at = static_cast<std::size_t>(i);
+      skip[at] = std::clamp<int64_t>(first_ - start, 0, restored);
+      offset[at + 1] = offset[at] + std::clamp<int64_t>(end_ - start, skip[at], restored) - skip[at];
     }
     // Straight into the output queue: no buffer of a block's size is made and
     // freed per block.
@@ -302,7 +371,7 @@ class DeconvolvingConverter : public Converter {
       for (int64_t i = w; i < count; i += workers) {
         const std::size_t at = static_cast<std::size_t>(i);
         double* out = ready_.data() + base + static_cast<std::size_t>(offset[at]) * static_cast<std::size_t>(channels_);
-        Block(next_ + i, offset[at + 1] - offset[at], out, scratch_[static_cast<std::size_t>(w)]);
+        Block(next_ + i, skip[at], offset[at + 1] - offset[at], out, scratch_[static_cast<std::size_t>(w)]);
       }
     };
 #if defined(OLMTSFIL_CONVERTER_THREADS)
@@ -316,7 +385,7 @@ class DeconvolvingConverter : public Converter {
           const std::size_t at = static_cast<std::size_t>(i);
           double* out =
               ready_.data() + base + static_cast<std::size_t>(offset[at]) * static_cast<std::size_t>(channels_);
-          Block(next_ + i, offset[at + 1] - offset[at], out, scratch_[0]);
+          Block(next_ + i, skip[at], offset[at + 1] - offset[at], out, scratch_[0]);
         }
       }
     }
@@ -344,8 +413,11 @@ class DeconvolvingConverter : public Converter {
   std::vector<Scratch> scratch_;  // one per thread
   std::vector<double> history_;   // scans from history_start_ on, x channels
   int64_t history_start_ = 0;
-  int64_t total_ = 0;  // scans pushed in this run
-  int64_t next_ = 0;   // next block to process
+  int64_t total_ = 0;                 // the run's scans before this one are in
+  int64_t next_ = 0;                  // next block to process
+  int64_t first_ = 0, end_ = kNoEnd;  // the window of the run's scans given out
+  int64_t input_end_ = kNoEnd;        // no scan from here on is needed
+  bool pushed_ = false;               // the run has scans
 };
 #endif
 

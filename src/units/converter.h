@@ -24,6 +24,10 @@ class Converter {
   virtual ~Converter() = default;
   virtual int32_t Push(const double* values, int64_t scans) = 0;
   virtual int32_t Finish() = 0;
+  // Makes the run about to begin give only its scans [first, end) (end < 0: to
+  // the run's end), fed from the run's scan *from on; pushing up to *to (-1: to
+  // the end) makes every one of them ready. Refused once the run has scans.
+  virtual int32_t Start(int64_t first, int64_t end, int64_t* from, int64_t* to) = 0;
   int64_t Pull(double* out, int64_t capacity);
   int channels() const { return channels_; }
   double fmin() const { return fmin_; }
@@ -46,7 +50,6 @@ int32_t MakeDeconvolvingConverter(Chain& chain, const ConvertOptions& options, s
 struct Band {
   double fmin = 0, fmax = 0;
   int32_t block = 0;
-  int32_t threads = 0;  // deconvolution: 0 the machine's cores, 1 the caller's thread only
 };
 int32_t ChooseBand(const Chain& chain, const ConvertOptions& options, Band* band);
 

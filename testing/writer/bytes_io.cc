@@ -30,6 +30,14 @@ void PutText(Bytes& out, const std::string& text, std::size_t width) {
   for (std::size_t i = 0; i < width; ++i) out.push_back(i < text.size() ? static_cast<uint8_t>(text[i]) : 0);
 }
 
+void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+
+Bytes Joined(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) Append(out, part);
+  return out;
+}
+
 void WriteFile(const std::string& path, const Bytes& bytes) {
   // A fresh file rather than a truncated one: ext4 flushes a file truncated over
   // its data to disk, which made tests that rewrite a file thousands of times slow.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@ void PutU32(Bytes& out, uint32_t v);
 void PutF32(Bytes& out, float v);
 void PutF64(Bytes& out, double v);
 void PutText(Bytes& out, const std::string& text, std::size_t width);  // NUL-padded, cut at width
+
+// `more` after the end of `out`; the parts one after the other.
+void Append(Bytes& out, const Bytes& more);
+Bytes Joined(std::initializer_list<Bytes> parts);
 
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);

@@ -217,8 +217,7 @@ SampleStream WriteStream(const SampleRecording& sample, const StreamLayout& layo
         for (int c = 0; c < kSampleComponents; ++c)
           samples.push_back(ToCounts(values[c] + sample.noise_rms * Noise(layout.stream, scan, c)));
       }
-      Bytes record = EncodeRecord(tag, samples);
-      bytes.insert(bytes.end(), record.begin(), record.end());
+      Append(bytes, EncodeRecord(tag, samples));
       ++record_in_burst;
       ++out.records;
     }
@@ -286,7 +285,7 @@ int WriteSpectral(const SampleRecording& sample) {
         PutSample(record, ToCounts(v.imag()), 3);
       }
     }
-    bytes.insert(bytes.end(), record.begin(), record.end());
+    Append(bytes, record);
   }
   WriteFile(sample.directory + "/" + Stem(14, 'a') + ".TFC", bytes);
   return kRecords;

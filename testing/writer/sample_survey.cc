@@ -143,7 +143,7 @@ SampleSurvey WriteSampleSurvey(const std::string& directory, const SurveyDesc& d
       }
       table.Write(rec.base + ".TBL");
 
-      const std::size_t medium_record = medium.ltag + medium.DataBlockSize();
+      const std::size_t medium_record = medium.RecordSize();
       if (site == 1 && r == 1) {
         // Overwritten bytes across a tag in the middle of the second file.
         Damage(folder + "/" + medium_files[1] + ".TS4", medium_record * static_cast<std::size_t>(n / 2) - 10, 2000);

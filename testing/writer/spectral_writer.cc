@@ -118,7 +118,7 @@ SpectralFile EncodeSpectralStream(const SpectralSpec& desc) {
     }
     const std::size_t trailer = static_cast<std::size_t>(tag.nchn) * tag.trailer_factor * tag.sbrec;
     for (std::size_t i = 0; i < trailer; ++i) record.push_back(static_cast<uint8_t>(0x33 ^ i));
-    file.bytes.insert(file.bytes.end(), record.begin(), record.end());
+    Append(file.bytes, record);
     // The next record goes on with the window after the last cycle of this one.
     windx = ((windx & ~(step - 1)) + cycles_per_record * step) | (int64_t{1} << tag.levtp);
     windx &= 0xFFFFFFFF;

@@ -66,6 +66,9 @@ uint64_t TagSpec::DataBlockSize() const {
 uint8_t TagSpec::StoredLsmp() const { return ltag == 0 ? 3 : (ltag > 17 ? lsmp : 0); }
 uint8_t TagSpec::StoredTrailerFactor() const { return ltag > 27 ? trailer_factor : 0; }
 uint8_t TagSpec::StoredSbrec() const { return ltag > 28 ? sbrec : 0; }
+uint64_t TagSpec::RecordSize() const {
+  return (ltag < layout::tag::kBaseSize ? layout::tag::kBaseSize : ltag) + DataBlockSize();
+}
 
 Bytes EncodeTag(const TagSpec& t) {
   namespace f = layout::tag;
@@ -101,6 +104,43 @@ Bytes EncodeTag(const TagSpec& t) {
   while (out.size() < f::kMaxSize) out.push_back(static_cast<uint8_t>(0xC0 + out.size()));
   out.resize(t.ltag < f::kBaseSize ? f::kBaseSize : t.ltag, 0);
   return out;
+}
+
+TagSpec DecodeTag(const Bytes& bytes, std::size_t base) {
+  namespace f = layout::tag;
+  auto get = [&](const layout::Field& field) { return FieldValue(bytes, field, base); };
+  TagSpec t;
+  const uint64_t utc = get(f::kUtc);
+  for (std::size_t i = 0; i < sizeof t.utc; ++i)
+    reinterpret_cast<uint8_t*>(&t.utc)[i] = static_cast<uint8_t>(utc >> (8 * i));
+  t.snum = static_cast<uint16_t>(get(f::kSnum));
+  t.scnt = static_cast<uint16_t>(get(f::kScnt));
+  t.nchn = static_cast<uint8_t>(get(f::kNchn));
+  t.ltag = static_cast<uint8_t>(get(f::kLtag));
+  t.stat = static_cast<uint8_t>(get(f::kStat));
+  t.satc = static_cast<uint8_t>(get(f::kSatc));
+  // The older kind ends after SATC: what follows is the data block.
+  const bool full = t.ltag != 0;
+  auto rest = [&](const layout::Field& field) { return full ? get(field) : 0; };
+  t.kind = static_cast<uint8_t>(rest(f::kKind));
+  t.lsmp = static_cast<uint8_t>(rest(f::kLsmp));
+  t.rate = static_cast<uint16_t>(rest(f::kRate));
+  t.runt = static_cast<int8_t>(rest(f::kRunt));
+  t.clst = static_cast<uint8_t>(rest(f::kClst));
+  t.terr = static_cast<uint32_t>(rest(f::kTerr));
+  t.byte26 = static_cast<uint8_t>(rest(f::kByte26));
+  t.trailer_factor = static_cast<uint8_t>(rest(f::kTrailerFactor));
+  t.sbrec = static_cast<uint8_t>(rest(f::kSbrec));
+  t.byte29 = static_cast<uint8_t>(rest(f::kByte29));
+  t.bytes30 = static_cast<uint16_t>(rest(f::kBytes30));
+  t.windx = static_cast<int32_t>(static_cast<uint32_t>(rest(f::kWindx)));
+  t.wiscn = static_cast<uint16_t>(rest(f::kWiscn));
+  t.levtp = static_cast<uint8_t>(rest(f::kLevtp));
+  t.leval = static_cast<uint8_t>(rest(f::kLeval));
+  t.nfrqt = static_cast<uint8_t>(rest(f::kNfrqt));
+  t.nfrqd = static_cast<uint8_t>(rest(f::kNfrqd));
+  t.nfreq = static_cast<uint8_t>(rest(f::kNfreq));
+  return t;
 }
 
 void PutSample(Bytes& out, int32_t value, uint8_t lsmp) {
@@ -139,8 +179,7 @@ Bytes EncodeStream(TagSpec tag, int records, const SampleFunction& sample, int64
     samples.clear();
     for (int s = 0; s < tag.scnt; ++s)
       for (int c = 0; c < tag.nchn; ++c) samples.push_back(sample(global + s, c));
-    Bytes rec = EncodeRecord(tag, samples);
-    out.insert(out.end(), rec.begin(), rec.end());
+    Append(out, EncodeRecord(tag, samples));
     global += tag.scnt;
   }
   return out;

@@ -52,9 +52,15 @@ struct TagSpec {
   uint8_t StoredTrailerFactor() const;
   uint8_t StoredSbrec() const;
   uint64_t ScanCount() const { return scnt; }
+  // Bytes of a whole record as EncodeRecord lays it out: the tag (16 bytes for
+  // the older kind) and the data block.
+  uint64_t RecordSize() const;
 };
 
 Bytes EncodeTag(const TagSpec& tag);
+// The fields of the tag stored at `base` (zero for a field past the end or past
+// an older 16-byte tag), for tests that change a record of a written file.
+TagSpec DecodeTag(const Bytes& bytes, std::size_t base = 0);
 
 // Encodes a 24-bit sample value into `lsmp` bytes (bytes past the third hold a
 // marker that readers must ignore).

@@ -17,6 +17,7 @@
 #include "olmtsfil.h"
 #include "writer/bytes_io.h"
 #include "writer/sample_recording.h"
+#include "writer/stream_writer.h"
 
 #if !defined(_WIN32)
 #include <sys/wait.h>
@@ -225,12 +226,11 @@ TEST_F(Export, ADamagedRecordEndsItsStreamWithExitTwoAndKeepsEveryScanBeforeIt) 
   const std::string ts3 = base + ".TS3";
   Bytes bytes = ReadFile(ts3);
   ASSERT_GT(bytes.size(), 60u);
-  const std::size_t tag = bytes[13] == 0 ? 16 : bytes[13];
-  const std::size_t scans = bytes[10] | bytes[11] << 8, channels = bytes[12], sample = bytes[17];
-  const std::size_t record = tag + scans * channels * sample + channels * bytes[27] * bytes[28];
+  const TagSpec first = DecodeTag(bytes);
+  const std::size_t record = first.RecordSize();
   const int damaged = 40;
   ASSERT_GT(bytes.size(), record * (damaged + 1));
-  WriteFile(ts3, WithByte(bytes, record * damaged + 8, static_cast<uint8_t>(bytes[8] + 1)));
+  WriteFile(ts3, WithField(bytes, olmtsfil::layout::tag::kSnum, first.snum + 1u, record * damaged));
 
   const std::string out = dir_->File("damaged-out");
   const Result r = RunTool("export " + base + " --concat --stream 3 --out " + out + Calibrations());
@@ -242,7 +242,7 @@ TEST_F(Export, ADamagedRecordEndsItsStreamWithExitTwoAndKeepsEveryScanBeforeIt) 
     SCOPED_TRACE(path);
     ASSERT_TRUE(fs::exists(path));
     const std::vector<Sample> library = LibrarySamples(base, 3, c.channel);
-    EXPECT_EQ(library.size(), static_cast<std::size_t>(damaged) * scans);
+    EXPECT_EQ(library.size(), static_cast<std::size_t>(damaged) * first.scnt);
     ExpectSameSamples(library, ReadMseed(path).samples, path);
   }
   EXPECT_TRUE(fs::exists(out + "/station.xml"));

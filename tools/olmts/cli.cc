@@ -68,11 +68,11 @@ CLI::Option* AddAllowErrors(CLI::App* command) {
       "exit 0 even when a stream stops early or a file of its set is not read (still reported)");
 }
 
-void AddStreamWalkOptions(CLI::App* command, std::string* base, int* stream, bool* concat, bool* json) {
-  AddBase(command, base);
-  AddStream(command, stream);
-  AddConcat(command, concat);
-  AddJson(command, json);
+void AddStreamWalkOptions(CLI::App* command, StreamWalkOptions* options) {
+  AddBase(command, &options->base);
+  AddStream(command, &options->stream);
+  AddConcat(command, &options->concat);
+  AddJson(command, &options->json);
   AddAllowErrors(command);
 }
 

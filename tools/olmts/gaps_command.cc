@@ -10,14 +10,7 @@
 namespace olmts {
 namespace {
 
-struct GapsOptions {
-  std::string base;
-  int stream = 1;
-  bool concat = false;
-  bool json = false;
-};
-
-void RunGaps(const GapsOptions& options) {
+void RunGaps(const StreamWalkOptions& options) {
   Recording recording(options.base);
   // Spectral records are windows of coefficients, not a sampled series: their
   // scan counts and rates say nothing about time between records.
@@ -72,10 +65,8 @@ void RunGaps(const GapsOptions& options) {
 }  // namespace
 
 void AddGapsCommand(CLI::App& app) {
-  auto options = std::make_shared<GapsOptions>();
-  CLI::App* command = app.add_subcommand("gaps", "every gap of a stream with its time and size");
-  AddStreamWalkOptions(command, &options->base, &options->stream, &options->concat, &options->json);
-  command->callback([options] { RunGaps(*options); });
+  const auto [command, options] = AddSubcommand(app, "gaps", "every gap of a stream with its time and size", RunGaps);
+  AddStreamWalkOptions(command, options);
 }
 
 }  // namespace olmts

@@ -157,13 +157,12 @@ void RunInfo(const InfoOptions& options) {
 }  // namespace
 
 void AddInfoCommand(CLI::App& app) {
-  auto options = std::make_shared<InfoOptions>();
-  CLI::App* command = app.add_subcommand("info", "identifiers, channel map and every stream's files, records and gaps");
+  const auto [command, options] =
+      AddSubcommand(app, "info", "identifiers, channel map and every stream's files, records and gaps", RunInfo);
   AddBase(command, &options->base);
   command->add_flag("--concat", options->concat, "follow each stream over its dated file set");
   AddJson(command, &options->json);
   AddAllowErrors(command);
-  command->callback([options] { RunInfo(*options); });
 }
 
 }  // namespace olmts

@@ -101,11 +101,10 @@ void RunParams(const ParamsOptions& options) {
 }  // namespace
 
 void AddParamsCommand(CLI::App& app) {
-  auto options = std::make_shared<ParamsOptions>();
-  CLI::App* command = app.add_subcommand("params", "every table parameter with type, value and auxiliary fields");
+  const auto [command, options] =
+      AddSubcommand(app, "params", "every table parameter with type, value and auxiliary fields", RunParams);
   AddBase(command, &options->base);
   AddJson(command, &options->json);
-  command->callback([options] { RunParams(*options); });
 }
 
 }  // namespace olmts

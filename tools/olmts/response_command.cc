@@ -182,9 +182,8 @@ void RunResponse(const ResponseOptions& options) {
 }  // namespace
 
 void AddResponseCommand(CLI::App& app) {
-  auto options = std::make_shared<ResponseOptions>();
-  CLI::App* command =
-      app.add_subcommand("response", "box, sensor and total response per channel, and the acquisition delay");
+  const auto [command, options] = AddSubcommand(
+      app, "response", "box, sensor and total response per channel, and the acquisition delay", RunResponse);
   AddBase(command, &options->base);
   command->add_option("--box", options->box, "box calibration base path (BOX.CLB)")->required();
   command->add_option("--sensor", options->sensors,
@@ -204,7 +203,6 @@ void AddResponseCommand(CLI::App& app) {
   freq->excludes(fmin)->excludes(fmax)->excludes(points);
   AddChainOptions(command, &options->chain);
   AddJson(command, &options->json);
-  command->callback([options] { RunResponse(*options); });
 }
 
 }  // namespace olmts

@@ -212,9 +212,9 @@ void RunScans(const ScansOptions& options) {
 }  // namespace
 
 void AddScansCommand(CLI::App& app) {
-  auto options = std::make_shared<ScansOptions>();
-  CLI::App* command = app.add_subcommand(
-      "scans", "samples as CSV (time and one column per channel, fractions of full scale) or raw doubles");
+  const auto [command, options] = AddSubcommand(
+      app, "scans", "samples as CSV (time and one column per channel, fractions of full scale) or raw doubles",
+      RunScans);
   AddBase(command, &options->base);
   AddStream(command, &options->stream);
   AddStart(command, &options->start, "first scan");
@@ -229,7 +229,6 @@ void AddScansCommand(CLI::App& app) {
   AddJson(command, &options->json)->excludes(binary);
   AddUnitsOptions(command, &options->units);
   AddAllowErrors(command);
-  command->callback([options] { RunScans(*options); });
 }
 
 }  // namespace olmts

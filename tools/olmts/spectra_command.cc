@@ -166,9 +166,8 @@ void RunSpectra(const SpectraOptions& options) {
 }  // namespace
 
 void AddSpectraCommand(CLI::App& app) {
-  auto options = std::make_shared<SpectraOptions>();
-  CLI::App* command =
-      app.add_subcommand("spectra", "spectral coefficients with their record's time, window, level and frequency");
+  const auto [command, options] = AddSubcommand(
+      app, "spectra", "spectral coefficients with their record's time, window, level and frequency", RunSpectra);
   AddBase(command, &options->base);
   AddStart(command, &options->start, "first spectral record");
   AddCount(command, &options->count, "coefficients");
@@ -180,7 +179,6 @@ void AddSpectraCommand(CLI::App& app) {
                    "time-series stream whose chain calibrates the coefficients (default: the one at the spectral "
                    "stream's rate)")
       ->check(CLI::Range(1, 5));
-  command->callback([options] { RunSpectra(*options); });
 }
 
 }  // namespace olmts

@@ -10,17 +10,10 @@
 namespace olmts {
 namespace {
 
-struct TagsOptions {
-  std::string base;
-  int stream = 1;
-  bool concat = false;
-  bool json = false;
-};
-
 const char* const kTagFields[] = {"SNUM", "SCNT",  "NCHN",  "LTAG",  "STAT",  "SATC",  "LSMP",  "RATE",  "RUNT", "CLST",
                                   "TERR", "SBREC", "WINDX", "WISCN", "LEVTP", "LEVAL", "NFRQT", "NFRQD", "NFREQ"};
 
-void RunTags(const TagsOptions& options) {
+void RunTags(const StreamWalkOptions& options) {
   Recording recording(options.base);
   StreamWalk walk(recording, options.stream, options.concat);
   TsHandle* h = recording.get();
@@ -69,10 +62,8 @@ void RunTags(const TagsOptions& options) {
 }  // namespace
 
 void AddTagsCommand(CLI::App& app) {
-  auto options = std::make_shared<TagsOptions>();
-  CLI::App* command = app.add_subcommand("tags", "the tag fields of each record of a stream");
-  AddStreamWalkOptions(command, &options->base, &options->stream, &options->concat, &options->json);
-  command->callback([options] { RunTags(*options); });
+  const auto [command, options] = AddSubcommand(app, "tags", "the tag fields of each record of a stream", RunTags);
+  AddStreamWalkOptions(command, options);
 }
 
 }  // namespace olmts

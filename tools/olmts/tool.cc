@@ -3,6 +3,7 @@
 #include "table/components.h"
 
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -132,51 +133,34 @@ int Calibration::ChannelCount() const {
 
 namespace {
 
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+int DaysInMonth(int year, int month) {
+  const auto last = std::chrono::year{year} / std::chrono::month{static_cast<unsigned>(month)} / std::chrono::last;
+  return static_cast<int>(static_cast<unsigned>(last.day()));
 }
 
-int DaysInMonth(int year, int month) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
+TimeStamp Stamp(int64_t year, unsigned month, unsigned day, int64_t hour, int64_t minute, int64_t second) {
+  const auto byte = [](int64_t v) { return static_cast<uint8_t>(v); };
+  return TimeStamp{byte(second), byte(minute),     byte(hour), byte(day),
+                   byte(month),  byte(year % 100), 0,          byte(year / 100)};
 }
 
 }  // namespace
 
 int64_t StampToSeconds(const TimeStamp& s) {
-  const int64_t year = s.century * 100 + s.year;
+  const int year = s.century * 100 + s.year;
   const unsigned month = s.month >= 1 && s.month <= 12 ? s.month : 1;
   const unsigned day = s.day >= 1 && s.day <= 31 ? s.day : 1;
-  return DaysFromCivil(year, month, day) * 86400 + s.hour * 3600 + s.minute * 60 + s.second;
+  // A day past the end of its month (a stamp of 31 February) counts on into the next.
+  const std::chrono::sys_days date = std::chrono::year{year} / std::chrono::month{month} / std::chrono::day{day};
+  return int64_t{date.time_since_epoch().count()} * 86400 + s.hour * 3600 + s.minute * 60 + s.second;
 }
 
 TimeStamp StampFromSeconds(int64_t t) {
-  int64_t days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
+  const int64_t days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
   const int64_t rem = t - days * 86400;
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(days - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
-  TimeStamp s{};
-  s.second = static_cast<uint8_t>(rem % 60);
-  s.minute = static_cast<uint8_t>(rem / 60 % 60);
-  s.hour = static_cast<uint8_t>(rem / 3600);
-  s.day = static_cast<uint8_t>(d);
-  s.month = static_cast<uint8_t>(m);
-  s.year = static_cast<uint8_t>(y % 100);
-  s.century = static_cast<uint8_t>(y / 100);
-  return s;
+  const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::days{days}}};
+  return Stamp(static_cast<int>(date.year()), static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+               rem / 3600, rem / 60 % 60, rem % 60);
 }
 
 std::string FormatTime(const TimeStamp& s) {
@@ -263,14 +247,7 @@ TimeStamp ParseTime(const std::string& text, double* fraction_s) {
   if (year < 1970 || year > 2099 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 ||
       minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0)
     return fail();
-  TimeStamp stamp{};
-  stamp.second = static_cast<uint8_t>(second);
-  stamp.minute = static_cast<uint8_t>(minute);
-  stamp.hour = static_cast<uint8_t>(hour);
-  stamp.day = static_cast<uint8_t>(day);
-  stamp.month = static_cast<uint8_t>(month);
-  stamp.year = static_cast<uint8_t>(year % 100);
-  stamp.century = static_cast<uint8_t>(year / 100);
+  TimeStamp stamp = Stamp(year, static_cast<unsigned>(month), static_cast<unsigned>(day), hour, minute, second);
   if (offset_s != 0) {
     // A time given with a zone offset: the fields above are local time.
     stamp = StampFromSeconds(StampToSeconds(stamp) - offset_s);

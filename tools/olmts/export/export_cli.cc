@@ -9,12 +9,11 @@
 namespace olmts {
 
 void AddExportCommand(CLI::App& app) {
-  auto shared = std::make_shared<ExportOptions>();
-  ExportOptions& options = *shared;
-  CLI::App* command =
-      app.add_subcommand("export",
-                         "time series as miniSEED 2 (Steim-2 counts, one file per channel and stream) and a StationXML "
-                         "station.xml with every channel's response");
+  const auto [command, added] = AddSubcommand(app, "export",
+                                              "time series as miniSEED 2 (Steim-2 counts, one file per channel and "
+                                              "stream) and a StationXML station.xml with every channel's response",
+                                              RunExport);
+  ExportOptions& options = *added;
   AddBase(command, &options.base);
   command->add_option("--format", options.format, "output format")
       ->check(CLI::IsMember({"mseed"}))
@@ -35,7 +34,6 @@ void AddExportCommand(CLI::App& app) {
   AddChainOptions(command, &options.chain);
   AddConcat(command, &options.concat);
   AddAllowErrors(command);
-  command->callback([shared] { RunExport(*shared); });
 }
 
 }  // namespace olmts
