@@ -103,13 +103,17 @@ class UnitsTest : public ::testing::Test {
   std::vector<double> Window(int mode, const std::vector<double>& in, int64_t first, int64_t end,
                              const OlmtsConvertOptions* options, OlmtsConverter* conv = nullptr) {
     const bool own = conv == nullptr;
-    if (own) EXPECT_EQ(olmts_converter_open(chain_, mode, options, &conv), OLMTS_OK);
+    if (own) {
+      EXPECT_EQ(olmts_converter_open(chain_, mode, options, &conv), OLMTS_OK);
+    }
     const int64_t scans = static_cast<int64_t>(in.size() / 5);
     int64_t from = -2, to = -2;
     EXPECT_EQ(olmts_converter_start(conv, first, end, &from, &to), OLMTS_OK);
     EXPECT_GE(from, 0);
     EXPECT_LE(from, first);
-    if (end > first) EXPECT_GE(to, end);
+    if (end > first) {
+      EXPECT_GE(to, end);
+    }
     const int64_t stop = to < 0 ? scans : std::min(to, scans);
     const int64_t wanted = std::max<int64_t>(0, (end < 0 ? scans : std::min(end, scans)) - first);
     std::vector<double> out(static_cast<std::size_t>(wanted) * 5 + 5);
