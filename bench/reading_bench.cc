@@ -2,7 +2,7 @@
 // same bytes:
 //  - ReadScanDblHT and ReadScanHT over a stream of about 108 MB (6 channels,
 //    3-byte samples) versus a loop that reads the file in 1 MiB blocks and
-//    converts the samples directly, dropping them or keeping them all;
+//    converts the samples directly;
 //  - SeekHT to the last record of a set of ten files with 1,000 records versus
 //    reading all of them with ReadRecHT, with data blocks of 18 kB and of 1.17 MB.
 #include <benchmark/benchmark.h>
@@ -177,40 +177,6 @@ void BM_BaselineBlockReadAndConvert(benchmark::State& state) {
   state.SetItemsProcessed(scans);
 }
 
-// The same loop keeping what it converts: the whole stream into one array,
-// fresh for every pass, as a caller needs it who holds the stream in memory
-// (and as a read into numpy gives it). The loop above writes its values to a
-// few bytes of stack; this one also pays for the pages of the result.
-void BM_BaselineBlockReadAndConvertIntoArray(benchmark::State& state) {
-  Fixture& files = Files();
-  const TagSpec t = BenchTag();
-  const std::size_t record_size = t.ltag + t.DataBlockSize();
-  const std::size_t records_per_block = (std::size_t{1} << 20) / record_size;
-  std::vector<uint8_t> block(records_per_block * record_size);
-  int64_t scans = 0;
-  for (auto _ : state) {
-    std::unique_ptr<double[]> values(new double[static_cast<std::size_t>(files.stream_scans) * kChannels]);
-    double* out = values.get();
-    std::FILE* f = std::fopen(files.stream_path.c_str(), "rb");
-    std::size_t got;
-    while ((got = std::fread(block.data(), 1, block.size(), f)) >= record_size) {
-      for (std::size_t r = 0; r + record_size <= got; r += record_size) {
-        const uint8_t* p = block.data() + r + t.ltag;
-        for (int s = 0; s < t.scnt * kChannels; ++s, p += 3) {
-          const uint32_t word = (uint32_t{p[0]} << 8) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 24);
-          *out++ = static_cast<double>(static_cast<int32_t>(word)) * 4.656612873077393e-10;
-        }
-        scans += t.scnt;
-      }
-    }
-    std::fclose(f);
-    benchmark::DoNotOptimize(values.get());
-    benchmark::ClobberMemory();
-  }
-  if (scans != files.stream_scans * state.iterations()) state.SkipWithError("scan count differs");
-  state.SetItemsProcessed(scans);
-}
-
 // The fixed cost inside the two set benchmarks: opening and closing the recording.
 void BM_OpenAndCloseSet(benchmark::State& state) {
   const FileSet& set = Files().sets[state.range(0)];
@@ -247,7 +213,6 @@ void BM_ReadWholeSet(benchmark::State& state) {
 }
 
 BENCHMARK(BM_BaselineBlockReadAndConvert)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BaselineBlockReadAndConvertIntoArray)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadScanDblHT)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadScanHT)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadWholeSet)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);

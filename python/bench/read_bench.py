@@ -59,7 +59,7 @@ def find_cpp_bench(build, explicit):
 
 
 # The scan-reading benchmarks of bench/reading_bench.cc, on a stream of the same layout.
-CPP_FILTER = "BM_BaselineBlockReadAndConvert|BM_BaselineBlockReadAndConvertIntoArray|BM_ReadScanDblHT|BM_ReadScanHT"
+CPP_FILTER = "BM_BaselineBlockReadAndConvert|BM_ReadScanDblHT|BM_ReadScanHT"
 
 
 def run_cpp_bench(path):
