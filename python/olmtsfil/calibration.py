@@ -248,7 +248,7 @@ def response_stages(rec, stream, freqs, box=None, sensor=None, sensor_channels=N
     delay = _stream_delay(rec, stream)
     sensor_aux = nan.copy()
     computed = {}
-    for number, (calibration, block) in _sensor_assignments(rec, sensor, sensor_channels).items():
+    for number, (calibration, block) in sensor_assignments(rec, sensor, sensor_channels).items():
         if not 1 <= number <= n or not 0 <= block < calibration.channel_count:
             raise ValueError("sensor block %d of %r cannot serve channel %d" % (block, calibration, number))
         if id(calibration) not in computed:
@@ -257,7 +257,7 @@ def response_stages(rec, stream, freqs, box=None, sensor=None, sensor_channels=N
     if box is None:
         # Without a box there is no chain: the sensors alone, as the library gives them.
         sensor_values = nan + 0j
-        for number, (calibration, block) in _sensor_assignments(rec, sensor, sensor_channels).items():
+        for number, (calibration, block) in sensor_assignments(rec, sensor, sensor_channels).items():
             sensor_values[:, number - 1] = computed[id(calibration)].values[:, block]
         stages = Stages(freqs, rec.channel_names, sensor_values, nan + 0j, nan + 0j, sensor_aux, nan.copy(), delay)
         stages.units, stages.digitiser, stages.chain, stages.outside = None, None, None, None
@@ -288,7 +288,7 @@ def delay_phase(freqs, delay):
     return -2.0 * np.pi * _as_frequencies(freqs) * delay.seconds
 
 
-def _sensor_assignments(rec, sensor, sensor_channels):
+def sensor_assignments(rec, sensor, sensor_channels):
     """{channel number: (Calibration, block)} from the forms response_stages takes."""
     if sensor is None:
         return {}

@@ -10,6 +10,13 @@ COMPONENT_NAMES = dict(COMPONENT_TABLE)
 ELECTRIC = tuple(name for _, name in COMPONENT_TABLE if name.startswith("E"))
 MAGNETIC = tuple(name for _, name in COMPONENT_TABLE if name.startswith("H"))
 
+# Table parameters of each component's layout: the dipole length (m) of an
+# electric component, the azimuth (degrees) where the table states one, and the
+# serial of a magnetic component's sensor.
+DIPOLE_LENGTH = {"Ex": "EXLN", "Ey": "EYLN", "Ez": "EZLN"}
+AZIMUTH = {"Ex": "EXAZ", "Ey": "EYAZ", "Hx": "HXAZ", "Hy": "HYAZ"}
+SENSOR_SERIAL = {"Hx": "HSNX", "Hy": "HSNY", "Hz": "HSNZ"}
+
 # Channel numbers a table can give a component.
 MAX_CHANNELS = 12
 

@@ -148,8 +148,8 @@ def _chain(base, k, desc):
     if cache is None:
         cache = _local.chains = {}
     key = (base, k, desc)
-    chain = cache.get(key)
-    if chain is None:
+    held = cache.get(key)
+    if held is None:
         rec = Recording(base)
         box = Calibration(*desc.box)
         sensors = {number: (Calibration(b, kind), block) for number, (b, kind, block) in desc.sensors}
@@ -157,9 +157,9 @@ def _chain(base, k, desc):
             warnings.simplefilter("ignore")  # told once, when the array was made
             chain = Chain(rec, k, box, sensors or None, require_sensors=desc.require_sensors,
                           force_box=desc.force_box, gain_frequency=desc.gain_frequency)
-        chain._keep = (rec, box, sensors)
-        cache[key] = chain
-    return chain
+        # The handles the chain was formed from stay open as long as it.
+        held = cache[key] = (chain, rec, box, sensors)
+    return held[0]
 
 
 def _converter(base, k, desc, options):
@@ -294,7 +294,7 @@ def _chain_desc(recording, k, box=None, sensor=None, sensor_channels=None, requi
     """The Chain of the stream, formed here so that its faults and warnings
     reach the caller now, and the ChainDesc that forms it again in a worker."""
     from .calibration import Calibration
-    from .calibration import _sensor_assignments
+    from .calibration import sensor_assignments
     from .units import Chain
     if box is None:
         raise ValueError("units of the field (nominal, deconvolved) need the box calibration (box=)")
@@ -304,7 +304,7 @@ def _chain_desc(recording, k, box=None, sensor=None, sensor_channels=None, requi
         sensor = Calibration.sensor(sensor)
     chain = Chain(recording, k, box, sensor, sensor_channels, require_sensors, force_box, gain_frequency)
     sensors = tuple(sorted((number, (os.path.abspath(cal.base), cal.kind, block))
-                           for number, (cal, block) in _sensor_assignments(recording, sensor, sensor_channels).items()))
+                           for number, (cal, block) in sensor_assignments(recording, sensor, sensor_channels).items()))
     desc = ChainDesc((os.path.abspath(box.base), box.kind), sensors, bool(require_sensors), bool(force_box),
                      None if gain_frequency is None else float(gain_frequency))
     return chain, desc
@@ -337,7 +337,7 @@ def to_dask(recording, stream, units=None, chunk_bytes=DEFAULT_CHUNK_BYTES, **op
     """The stream as LazyScans (see Recording.to_dask)."""
     import dask
     import dask.array as da
-    from .survey import set_files, _stream_first_file
+    from .survey import set_files, stream_first_file
     if units not in UNITS:
         raise ValueError("units is one of %s, not %r" % (", ".join(map(repr, UNITS)), units))
     unknown = sorted(set(options) - set(CHAIN_KEYWORDS) - set(CONVERTER_KEYWORDS))
@@ -363,7 +363,7 @@ def to_dask(recording, stream, units=None, chunk_bytes=DEFAULT_CHUNK_BYTES, **op
             band, block = converter.band, converter.block
     base = os.path.abspath(recording.base)
     directory = os.path.dirname(base)
-    first = _stream_first_file(base, s.number, set(os.listdir(directory)))
+    first = stream_first_file(base, s.number, set(os.listdir(directory)))
     if first is None or first.upper().endswith((".TSH", ".TSL")):
         # Mixed-rate files hold records of other streams between this one's.
         raise error_for(1223, None, "%s stream %d: lazy reading needs a file per stream" % (base, s.number))

@@ -122,6 +122,11 @@ class Stream:
         self._scan_values = (ctypes.c_double * max(self.channel_count, 12))()
         self._frequencies = {}
 
+    @property
+    def recording(self):
+        """The Recording the stream belongs to."""
+        return self._recording
+
     def __repr__(self):
         if self.number == 0:
             return "<Stream 0: spectral, %d channels, %d scans/record>" % (self.channel_count, self.scans_per_record)
@@ -227,7 +232,7 @@ class Stream:
         except (ReferenceError, ValueError):
             pass
 
-    def _require_time_series(self, what="scans"):
+    def require_time_series(self, what="scans"):
         if self.number == 0:
             raise error_for(1223, None, "stream 0 holds spectral records, not %s; use spectra()" % what)
 
@@ -241,7 +246,7 @@ class Stream:
         gives the start time and rows of every contiguous run; ``times()`` is then
         true for every row. An error met after some scans were read returns those;
         the next call raises it."""
-        self._require_time_series()
+        self.require_time_series()
         if n_scans is not None and n_scans < 0:
             raise ValueError("n_scans must not be negative")
         library = _native.lib()
@@ -345,7 +350,7 @@ class Stream:
     def read_scanwise(self, n_scans):
         """Reads up to ``n_scans`` scans one ReadScanDblHT call at a time (the
         library's own scan path; a reference for ``read``, and slow)."""
-        self._require_time_series()
+        self.require_time_series()
         library = _native.lib()
         handle = self._recording.handle
         out = np.empty((n_scans, self.channel_count))

@@ -38,12 +38,13 @@ import sys
 import uuid
 
 from . import _native
+from .components import SENSOR_SERIAL
 from .errors import OlmtsError, error_for, status_text
 from .timestamps import stamp_to_datetime
 
 TIME_SERIES_EXTENSIONS = (".TS1", ".TS2", ".TS3", ".TS4", ".TS5", ".TSH", ".TSL")
 STREAM_EXTENSIONS = TIME_SERIES_EXTENSIONS + (".TFC",)
-MAGNETIC = (("Hx", "HSNX"), ("Hy", "HSNY"), ("Hz", "HSNZ"))
+MAGNETIC = tuple(SENSOR_SERIAL.items())
 INVENTORY_COLUMNS = ["site", "base", "stream", "sample_rate", "start", "end", "records", "gaps", "files",
                      "recorded_s", "hardware", "board", "box", "box_serial", "sensor_Hx", "sensor_Hy", "sensor_Hz",
                      "calibration_notes", "problems"]
@@ -165,7 +166,7 @@ def _walk_stream(library, handle, k):
     return walk.records, walk.gaps, last, status
 
 
-def _stream_first_file(base, k, listing):
+def stream_first_file(base, k, listing):
     directory, stem = os.path.split(base)
     if k == 0:
         names = [".TFC"]
@@ -208,7 +209,7 @@ def _inventory_recording(base, listing, root):
             if k == 0:
                 continue
             stream = rec.streams[k]
-            first_file = _stream_first_file(base, k, listing)
+            first_file = stream_first_file(base, k, listing)
             reached, unreadable = set_files(first_file, listing) if first_file else ([], [])
             info["files"].extend(reached + unreadable)
             problems = []

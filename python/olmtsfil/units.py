@@ -122,11 +122,11 @@ def sensor_handles(rec, sensor, sensor_channels=None):
     """The 12 sensor handles and blocks by channel number - 1 from the forms
     response_stages takes (one Calibration, or a mapping channel -> Calibration
     or (Calibration, block))."""
-    from .calibration import _sensor_assignments
+    from .calibration import sensor_assignments
     handles = (ctypes.c_void_p * 12)()
     blocks = (ctypes.c_int32 * 12)()
     keep = []
-    for number, (calibration, block) in _sensor_assignments(rec, sensor, sensor_channels).items():
+    for number, (calibration, block) in sensor_assignments(rec, sensor, sensor_channels).items():
         if not 1 <= number <= min(rec.channel_count, 12) or not 0 <= block < calibration.channel_count:
             raise ValueError("sensor block %d of %r cannot serve channel %d" % (block, calibration, number))
         handles[number - 1] = ctypes.cast(calibration.handle, ctypes.c_void_p)
@@ -378,7 +378,7 @@ def read(stream, n_scans=None, units="fraction", box=None, sensor=None, sensor_c
         return scans
     if not stop_at_gap:
         raise ValueError("%s units are formed over one contiguous run: read with stop_at_gap=True" % units)
-    chain = Chain(stream._recording, stream.number, box, sensor, sensor_channels, require_sensors, force_box,
+    chain = Chain(stream.recording, stream.number, box, sensor, sensor_channels, require_sensors, force_box,
                   gain_frequency)
     with chain.converter(units, fmin, fmax, block, threads) as converter:
         if len(scans.data):

@@ -17,15 +17,11 @@ import os
 
 import numpy as np
 
-from .components import ELECTRIC
+from .components import AZIMUTH, DIPOLE_LENGTH, ELECTRIC, SENSOR_SERIAL
 from . import units as _units
 
 UNITS = ("counts", "fraction", "nominal", "deconvolved")
 
-# Table parameters of each component's layout.
-_DIPOLE_LENGTH = {"Ex": "EXLN", "Ey": "EYLN", "Ez": "EZLN"}
-_AZIMUTH = {"Ex": "EXAZ", "Ey": "EYAZ", "Hx": "HXAZ", "Hy": "HYAZ"}
-_SERIAL = {"Hx": "HSNX", "Hy": "HSNY", "Hz": "HSNZ"}
 
 
 def _number(params, name):
@@ -50,7 +46,7 @@ def _channel_attrs(rec, name, number, rate, units, chain_channel):
     attrs = {"component": name.lower(), "channel_number": int(number), "sample_rate": float(rate), "units": units}
     if name in ELECTRIC:
         attrs["type"] = "electric"
-        length = _number(params, _DIPOLE_LENGTH[name])
+        length = _number(params, DIPOLE_LENGTH[name])
         if length is not None:
             attrs["dipole_length"] = length
     elif name.startswith("H"):
@@ -58,14 +54,14 @@ def _channel_attrs(rec, name, number, rate, units, chain_channel):
         serial = None
         if chain_channel is not None and chain_channel.stages and chain_channel.stages[0].name == "sensor":
             serial = chain_channel.stages[0].serial or None
-        serial = serial or _text(params, _SERIAL[name])
+        serial = serial or _text(params, SENSOR_SERIAL[name])
         if serial:
             attrs["sensor_serial"] = serial
     else:
         attrs["type"] = "auxiliary"
     if name[:1] in "EH" and len(name) == 2:
         axis = name[1].lower()
-        azimuth = _number(params, _AZIMUTH[name]) if name in _AZIMUTH else None
+        azimuth = _number(params, AZIMUTH[name]) if name in AZIMUTH else None
         attrs["measurement_azimuth"] = (azimuth % 360.0) if azimuth is not None else (90.0 if axis == "y" else 0.0)
         attrs["measurement_tilt"] = 90.0 if axis == "z" else 0.0
     return attrs
@@ -132,7 +128,7 @@ def to_xarray(rec, stream=None, units="counts", box=None, sensor=None, chunks=No
     if units not in UNITS:
         raise ValueError("units is one of %s, not %r" % (", ".join(UNITS), units))
     s = rec.stream(stream)
-    s._require_time_series()
+    s.require_time_series()
     converter_options = {k: options.pop(k) for k in ("fmin", "fmax", "block") if k in options}
     chain_keywords = {k: options[k] for k in ("sensor_channels", "require_sensors", "force_box", "gain_frequency")
                       if k in options}
