@@ -11,11 +11,11 @@ using namespace olmtsfil::testdata;
 
 TEST_F(MalformedInputTest, SpectralFileCutShortDeliversItsWholeRecordsThenAStatus) {
   // Three records of one 10-scan cycle of 2 channels, a filler scan first in each.
-  SpectralSpec spec;
-  spec.tag = SpectralTag(/*levtp=*/0, /*leval=*/2, /*nfrqt=*/4, /*nfrqd=*/2);
-  spec.records = kRecords;
-  spec.is_filler = [](int, int scan) { return scan == 0; };
-  const Bytes full = EncodeSpectralStream(spec).bytes;
+  SpectralSpec stream;
+  stream.tag = SpectralTag(/*levtp=*/0, /*leval=*/2, /*nfrqt=*/4, /*nfrqd=*/2);
+  stream.records = kRecords;
+  stream.is_filler = [](int, int scan) { return scan == 0; };
+  const Bytes full = EncodeSpectralStream(stream).bytes;
   const std::size_t record = full.size() / kRecords;
   for (std::size_t size = 0; size <= full.size(); ++size) {
     files.Write(".TFC", Truncated(full, size));

@@ -153,9 +153,9 @@ Tag TagOfKind(uint8_t kind) {
   return tag;
 }
 
-// The tag the writer encodes for `spec`.
-Tag TagOf(const TagSpec& spec) {
-  const Bytes bytes = EncodeTag(spec);
+// The tag the writer encodes for `t`.
+Tag TagOf(const TagSpec& t) {
+  const Bytes bytes = EncodeTag(t);
   Tag tag;
   std::copy(bytes.begin(), bytes.end(), tag.bytes.begin());
   return tag;
@@ -189,8 +189,8 @@ TEST(TagRulesTest, AgreementRuleCoversExactlyItsBytes) {
 }
 
 TEST(TagRulesTest, GapTestAndSpectralFrequenciesReadTheRateUnitApart) {
-  TagSpec spec;
-  spec.rate = 4800;
+  TagSpec t;
+  t.rate = 4800;
   const struct {
     uint8_t unit;
     double gap_rate;
@@ -198,8 +198,8 @@ TEST(TagRulesTest, GapTestAndSpectralFrequenciesReadTheRateUnitApart) {
   } cases[] = {{0x00, 4800.0, 1.0}, {0x01, 80.0, 1.0 / 60}, {0x02, 80.0, 1.0 / 3600}, {0xFF, 80.0, 10.0},
                {0xFE, 80.0, 100.0}, {0x03, 80.0, 0.0},      {0x80, 80.0, 0.0}};
   for (const auto& c : cases) {
-    spec.runt = static_cast<int8_t>(c.unit);
-    const Tag tag = TagOf(spec);
+    t.runt = static_cast<int8_t>(c.unit);
+    const Tag tag = TagOf(t);
     EXPECT_NEAR(olmtsfil::GapTestRate(tag), c.gap_rate, 1e-12) << int{c.unit};
     EXPECT_NEAR(olmtsfil::SpectralRateUnit(tag), c.spectral_unit, 1e-15) << int{c.unit};
   }

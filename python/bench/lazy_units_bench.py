@@ -10,10 +10,8 @@ The recording is the one of units_bench.py: the sample's 150 Hz stream repeated
 with advancing record times to the length asked, one contiguous run.
 """
 import argparse
-import json
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
@@ -21,7 +19,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 
-from units_bench import make_recording  # noqa: E402
+from units_bench import best_child, make_recording  # noqa: E402
 
 CHILD = r"""
 import json, resource, sys, time
@@ -55,17 +53,7 @@ print(json.dumps({"seconds": elapsed, "rows": int(rows), "peak_kb": peak, "befor
 
 
 def run(mode, base, description, repeat, chunk_mb):
-    best = None
-    for _ in range(repeat):
-        out = subprocess.run([sys.executable, "-c", CHILD, os.path.join(ROOT, "python"), mode, base,
-                              description["box_calibration"], json.dumps(description["sensor_calibrations"]),
-                              str(chunk_mb)], capture_output=True, text=True)
-        if out.returncode != 0:
-            raise SystemExit("%s failed:\n%s" % (mode, out.stderr))
-        result = json.loads(out.stdout)
-        if best is None or result["seconds"] < best["seconds"]:
-            best = result
-    return best
+    return best_child(CHILD, mode, base, description, repeat, chunk_mb)
 
 
 def main():

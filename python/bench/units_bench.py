@@ -82,18 +82,25 @@ print(json.dumps({"seconds": elapsed, "cpu": cpu, "rows": len(scans.data), "peak
 """
 
 
-def run(mode, base, description, repeat, threads=0):
+def best_child(child, mode, base, description, repeat, *extra):
+    """The fastest of ``repeat`` runs of ``child`` in fresh processes (each
+    prints one JSON object with "seconds"), given the package, the mode, the
+    recording, its calibrations and ``extra``."""
     best = None
     for _ in range(repeat):
-        out = subprocess.run([sys.executable, "-c", CHILD, os.path.join(ROOT, "python"), mode, base,
-                              description["box_calibration"], json.dumps(description["sensor_calibrations"]), str(threads)],
-                             capture_output=True, text=True)
+        out = subprocess.run([sys.executable, "-c", child, os.path.join(ROOT, "python"), mode, base,
+                              description["box_calibration"], json.dumps(description["sensor_calibrations"])]
+                             + [str(e) for e in extra], capture_output=True, text=True)
         if out.returncode != 0:
-            raise SystemExit("%s read failed:\n%s" % (mode, out.stderr))
+            raise SystemExit("%s failed:\n%s" % (mode, out.stderr))
         result = json.loads(out.stdout)
         if best is None or result["seconds"] < best["seconds"]:
             best = result
     return best
+
+
+def run(mode, base, description, repeat, threads=0):
+    return best_child(CHILD, mode, base, description, repeat, threads)
 
 
 def main():

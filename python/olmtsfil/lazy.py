@@ -103,6 +103,17 @@ def _raw_stamp(path, offset):
     return raw
 
 
+def _chunk_at(path, index, first, records, record_size):
+    """The Chunk of ``records`` records from record ``first`` of file ``index``
+    (at ``path``): its first stamp, and the records before it in the file that
+    share that stamp, which a seek to it lands on first."""
+    stamp = _raw_stamp(path, first * record_size)
+    skip = 0
+    while first - skip - 1 >= 0 and _raw_stamp(path, (first - skip - 1) * record_size) == stamp:
+        skip += 1
+    return Chunk(index, first, records, stamp, skip)
+
+
 def plan_chunks(files, record_size, scans_per_record, channels, chunk_bytes=DEFAULT_CHUNK_BYTES):
     """Chunks of whole records, none across a file, about ``chunk_bytes`` of
     float64 result each. A chunk starts on a record whose stamp differs from the
@@ -117,14 +128,7 @@ def plan_chunks(files, record_size, scans_per_record, channels, chunk_bytes=DEFA
         first = 0
         while first < records:
             end = min(records, first + per_chunk)
-            stamp = _raw_stamp(path, first * record_size)
-            # Records sharing the first one's stamp within this file.
-            skip = 0
-            r = first - 1
-            while r >= 0 and _raw_stamp(path, r * record_size) == stamp:
-                skip += 1
-                r -= 1
-            chunks.append(Chunk(index, first, end - first, stamp, skip))
+            chunks.append(_chunk_at(path, index, first, end - first, record_size))
             first = end
     return chunks
 
@@ -201,12 +205,7 @@ def _read_rows(base, k, layout, first_row, rows, channels, where):
     offset = first_row - record * spr
     records = -(-(offset + rows) // spr)
     index, local = _record_at(layout, record)
-    path = layout.files[index]
-    stamp = _raw_stamp(path, local * layout.record_size)
-    skip = 0
-    while local - skip - 1 >= 0 and _raw_stamp(path, (local - skip - 1) * layout.record_size) == stamp:
-        skip += 1
-    _position(library, handle, k, Chunk(index, local, records, stamp, skip), where)
+    _position(library, handle, k, _chunk_at(layout.files[index], index, local, records, layout.record_size), where)
     out = np.empty((records * spr, channels), dtype=np.float64)
     got = ctypes.c_int64()
     status = library.olmts_read_scans_dbl(handle, k, 1, out.ctypes.data, out.size, ctypes.byref(got))

@@ -137,21 +137,6 @@ bool InputFile::EndsWithin(uint64_t size) {
   uint64_t position = 0;
   if (!Position(&position)) return false;
   if (size_known_ && size_seen_ >= position && size_seen_ - position >= size) return false;
-  uint64_t remaining = 0;
-  if (!RemainingBytes(&remaining)) return false;
-  size_seen_ = position + remaining;
-  size_known_ = true;
-  return size > remaining;
-}
-
-bool InputFile::RemainingBytes(uint64_t* remaining) const {
-  if (file_ == nullptr) return false;
-  if (map_ != nullptr) {
-    *remaining = map_size_ > map_position_ ? map_size_ - map_position_ : 0;
-    return true;
-  }
-  uint64_t position = 0;
-  if (!Position(&position)) return false;
 #if defined(_WIN32)
   struct _stati64 info;
   if (_fstati64(_fileno(file_), &info) != 0) return false;
@@ -159,9 +144,9 @@ bool InputFile::RemainingBytes(uint64_t* remaining) const {
   struct stat info;
   if (fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) return false;
 #endif
-  const uint64_t size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
-  *remaining = size > position ? size - position : 0;
-  return true;
+  size_seen_ = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
+  size_known_ = true;
+  return size > (size_seen_ > position ? size_seen_ - position : 0);
 }
 
 #if defined(_WIN32)

@@ -74,9 +74,6 @@ class InputFile {
  private:
   void Take(InputFile& other);
 
-  // Bytes between the position and the end of the file; false when that cannot be
-  // told (then nothing is known about the size).
-  bool RemainingBytes(uint64_t* remaining) const;
   // The position, counted here as reads and seeks go: asking the stream costs a
   // system call.
   bool Position(uint64_t* position) const;

@@ -380,13 +380,7 @@ class DeconvolvingConverter : public Converter {
       try {
         helpers.emplace_back(run, w);
       } catch (const std::system_error&) {
-        // No thread to be had: this one does that share too.
-        for (int64_t i = w; i < count; i += workers) {
-          const std::size_t at = static_cast<std::size_t>(i);
-          double* out =
-              ready_.data() + base + static_cast<std::size_t>(offset[at]) * static_cast<std::size_t>(channels_);
-          Block(next_ + i, skip[at], offset[at + 1] - offset[at], out, scratch_[0]);
-        }
+        run(w);  // no thread to be had: this one does that share too
       }
     }
     run(0);
