@@ -573,8 +573,13 @@ class Survey:
             # Keys of their own per call: a key the scheduler still holds from an
             # earlier job would hand back that job's result.
             run = uuid.uuid4().hex[:12]
-            futures = {client.submit(_call, func, base, key="survey-%s-%d-%s" % (run, i, _key(base)), pure=False):
-                       base for i, base in enumerate(bases)}
+            # The largest recordings first (submitted and prioritised so): a
+            # large one started last would leave the other workers idle while
+            # it runs.
+            order = sorted(range(len(bases)), key=lambda i: -self._recorded_bytes(bases[i]))
+            futures = {client.submit(_call, func, bases[i], key="survey-%s-%d-%s" % (run, i, _key(bases[i])),
+                                     pure=False, priority=len(bases) - rank): bases[i]
+                       for rank, i in enumerate(order)}
             if progress is None:
                 progress = sys.stderr.isatty()
             if progress:
@@ -590,6 +595,13 @@ class Survey:
                 client.close()
                 if cluster is not None:
                     cluster.close()
+
+    def _recorded_bytes(self, base):
+        """Bytes of the recording's files the inventory found (0 for a base it did not list)."""
+        for info in self._infos:
+            if info["base"] == base:
+                return sum(os.path.getsize(path) for path in info["files"] if os.path.isfile(path))
+        return 0
 
     def export(self, out, format="mseed", scheduler=None, workers=None, progress=None, stream=None,
                allow_errors=False):

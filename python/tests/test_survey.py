@@ -271,6 +271,28 @@ def test_miniseed_export_is_the_tools_and_a_rerun_redoes_only_what_is_incomplete
     assert olmtsfil.survey.folder_complete(os.path.dirname(cut))
 
 
+CALLED = []
+
+
+def note_call(base):  # by reference, so that the worker in this process appends here
+    CALLED.append(base)
+
+
+def test_batch_jobs_start_with_the_largest_recordings(survey):
+    # One worker taking one job at a time runs them in the order the
+    # scheduler hands them out; results still come back for every base.
+    distributed = pytest.importorskip("distributed")
+    called = CALLED
+    called.clear()
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=False,
+                                  dashboard_address=None) as c, distributed.Client(c) as client:
+        results = survey.map(note_call, scheduler=client, progress=False)
+    assert list(results) == survey.recordings
+    sizes = [survey._recorded_bytes(base) for base in called]
+    assert sorted(called) == sorted(survey.recordings)
+    assert sizes == sorted(sizes, reverse=True) and sizes[0] > sizes[-1]
+
+
 def test_jobs_that_need_the_tool_say_where_it_was_looked_for(survey, tmp_path, monkeypatch):
     import olmtsfil.survey
     monkeypatch.setenv("OLMTSFIL_TOOL", str(tmp_path / "no-such-olmts"))
