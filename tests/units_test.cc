@@ -386,8 +386,7 @@ TEST_F(UnitsTest, DeconvolvedSeriesGiveBackTheInjectedTones) {
 
 // Tones made through the chain's own response, between the transform's bins and
 // one per channel: the deconvolution gives each back exactly, far inside the
-// tolerance of the sample's tones, and lets none leak into another channel
-// (channels share transforms in pairs; the fifth is transformed alone).
+// tolerance of the sample's tones, and lets none leak into another channel.
 TEST_F(UnitsTest, DeconvolutionUndoesTheChainsOwnResponseChannelByChannel) {
   ASSERT_EQ(Open(3), OLMTS_OK);
   const double rate = 150.0;
