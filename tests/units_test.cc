@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <cstring>
 #include <numbers>
 #include <string>
@@ -77,21 +78,27 @@ class UnitsTest : public ::testing::Test {
     return out;
   }
 
+  // Pushes `piece` scans at a time, each time pulling all that is ready, at
+  // most `pull` scans per call.
   std::vector<double> Convert(int mode, const std::vector<double>& in, const OlmtsConvertOptions* options,
-                              int piece = 977) {
+                              int piece = 977, int32_t pull = INT32_MAX) {
     OlmtsConverter* conv = nullptr;
     EXPECT_EQ(olmts_converter_open(chain_, mode, options, &conv), OLMTS_OK);
     const int32_t scans = static_cast<int32_t>(in.size() / 5);
     std::vector<double> out(in.size());
     int32_t got = 0, n = 0;
+    const auto drain = [&] {
+      do {
+        EXPECT_EQ(olmts_converter_pull(conv, out.data() + got * 5, std::min(pull, scans - got), &n), OLMTS_OK);
+        got += n;
+      } while (n > 0 && got < scans);
+    };
     for (int32_t i = 0; i < scans; i += piece) {
       EXPECT_EQ(olmts_converter_push(conv, in.data() + i * 5, std::min(piece, scans - i)), OLMTS_OK);
-      EXPECT_EQ(olmts_converter_pull(conv, out.data() + got * 5, scans - got, &n), OLMTS_OK);
-      got += n;
+      drain();
     }
     EXPECT_EQ(olmts_converter_finish(conv), OLMTS_OK);
-    EXPECT_EQ(olmts_converter_pull(conv, out.data() + got * 5, scans - got, &n), OLMTS_OK);
-    got += n;
+    drain();
     EXPECT_EQ(got, scans);
     olmts_converter_close(&conv);
     EXPECT_EQ(conv, nullptr);
@@ -472,7 +479,10 @@ TEST_F(UnitsTest, BlocksJoinWithoutSeamsWhateverTheirLengthThePiecesAndTheThread
   const std::vector<double> a = Convert(OLMTS_UNITS_DECONVOLVED, fractions, &small, 150);
   const std::vector<double> b = Convert(OLMTS_UNITS_DECONVOLVED, fractions, &large, 20000);
   const std::vector<double> c = Convert(OLMTS_UNITS_DECONVOLVED, fractions, &small, 7001);
-  EXPECT_EQ(a, c);  // the pieces pushed do not matter
+  EXPECT_EQ(a, c);  // the pieces pushed do not matter, nor those pulled
+  EXPECT_EQ(Convert(OLMTS_UNITS_DECONVOLVED, fractions, &small, 7001, 1000), a);
+  EXPECT_EQ(Convert(OLMTS_UNITS_NOMINAL, fractions, nullptr, 7001, 333),
+            Convert(OLMTS_UNITS_NOMINAL, fractions, nullptr, 150));
   // Nor does the number of threads the blocks are shared out among, even when
   // a push brings fewer blocks than threads, or a single scan.
   for (int32_t threads : {0, 3, 8}) {

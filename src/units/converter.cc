@@ -77,6 +77,7 @@ class NominalConverter : public Converter {
   int32_t Push(const double* values, int64_t scans) override {
     if (scans > 0) pushed_ = true;
     const int64_t kept = std::clamp<int64_t>(end_ - position_, 0, scans);
+    Compact();
     for (int64_t i = 0; i < kept; ++i)
       for (int c = 0; c < channels_; ++c)
         ready_.push_back(values[i * channels_ + c] * scale_[static_cast<std::size_t>(c)]);
@@ -324,6 +325,7 @@ class DeconvolvingConverter : public Converter {
   // `at_end`, then drops the scans no later block needs.
   void ProcessBlocks(int64_t count, bool at_end) {
     std::vector<int64_t> offset(static_cast<std::size_t>(count) + 1), skip(static_cast<std::size_t>(count));
+    Compact();
     const std::size_t base = ready_.size();
     offset[0] = 0;
     for (int64_t i = 0; i < count; ++i) {
@@ -399,18 +401,27 @@ double BandWeight(double f, const Band& band, double nyquist) {
 
 }  // namespace
 
+// Pulls in small pieces (the tool takes 4096 scans at a time from blocks of
+// 65536) only move the queue's head; what was pulled is dropped when scans are
+// next appended or the queue runs empty, never once per pull.
 int64_t Converter::Pull(double* out, int64_t capacity) {
-  const int64_t available = static_cast<int64_t>(ready_.size()) / std::max(channels_, 1);
+  const std::size_t nc = static_cast<std::size_t>(std::max(channels_, 1));
+  const int64_t available = static_cast<int64_t>((ready_.size() - ready_head_) / nc);
   const int64_t n = std::min(available, capacity);
-  const auto end = ready_.begin() + n * channels_;
-  std::copy(ready_.begin(), end, out);
-  // Callers mostly take all there is: then the queue only empties, keeping
-  // its storage for the next blocks.
-  if (end == ready_.end())
-    ready_.clear();
-  else
-    ready_.erase(ready_.begin(), end);
+  const auto begin = ready_.begin() + static_cast<std::ptrdiff_t>(ready_head_);
+  const auto end = begin + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(n) * nc);
+  std::copy(begin, end, out);
+  ready_head_ += static_cast<std::size_t>(n) * nc;
+  if (ready_head_ == ready_.size()) {
+    ready_.clear();  // keeps its storage for the next blocks
+    ready_head_ = 0;
+  }
   return n;
+}
+
+void Converter::Compact() {
+  ready_.erase(ready_.begin(), ready_.begin() + static_cast<std::ptrdiff_t>(ready_head_));
+  ready_head_ = 0;
 }
 
 int32_t MakeNominalConverter(Chain& chain, std::unique_ptr<Converter>* out) {

@@ -38,7 +38,11 @@ class Converter {
   int channels_ = 0;
   double fmin_ = 0, fmax_ = 0;
   int32_t block_ = 0;
-  std::vector<double> ready_;  // scans x channels, oldest first
+  // Makes room to append scans to ready_: drops what was pulled.
+  void Compact();
+
+  std::vector<double> ready_;  // scans x channels, oldest first, from ready_head_ on
+  std::size_t ready_head_ = 0;  // values of ready_ already pulled
 };
 
 // Status 0 with a new converter in *out, or the reason none can be made.
