@@ -41,7 +41,7 @@ class Converter {
   // Makes room to append scans to ready_: drops what was pulled.
   void Compact();
 
-  std::vector<double> ready_;  // scans x channels, oldest first, from ready_head_ on
+  std::vector<double> ready_;   // scans x channels, oldest first, from ready_head_ on
   std::size_t ready_head_ = 0;  // values of ready_ already pulled
 };
 
