@@ -438,6 +438,44 @@ typedef struct OlmtsStreamWalk {
 } OlmtsStreamWalk;
 OLMTS_API int32_t OLMTS_CALL olmts_walk_stream(TsHandle* handle, int32_t stream, OlmtsStreamWalk* walk);
 
+/* ---- Extensions: surveying a stream ----------------------------------------
+ * olmts_survey_stream finds what olmts_walk_stream would find from where record
+ * reading stands (records, gaps, first and last time, the status that ends it);
+ * with every_tag != 0 it is that walk, every tag read. With every_tag == 0 it
+ * does not read every tag: within each file of the set, a run of whole
+ * records is taken as one joined run when the tags at its two ends can be
+ * read, agree with the stream's first tag (as olmts_walk_stream requires, and
+ * in RATE and RUNT) and lie as many record durations apart as the run has
+ * records; a run that does not fit is halved, tags read in its middle, until
+ * every record after which GapHT would report a gap is found. The last whole
+ * record of every file is passed as olmts_walk_stream passes it, so the joins
+ * between files, files of another recording, a record cut short by the end of
+ * its file and the end of the set are met exactly as the walk meets them; so
+ * is every record of a file in which a tag looked at does not fit (unreadable,
+ * disagreeing), and of a stream whose records do not lie evenly (streams 2 ... 4
+ * read from the shared high-rate file, or a rate at which a record may be
+ * joined at more than one whole-second spacing).
+ * What it cannot see: a damaged tag, a time jump and the jump that makes up
+ * for it, or any other departure confined to the inside of a run whose ends
+ * fit. olmts_walk_stream reads every tag.
+ * - survey->records, gaps, first, last: as in OlmtsStreamWalk;
+ * - survey->tags_read: records passed whose tag was read (records when every
+ *   tag was read, as by the walk);
+ * - survey->record_size: bytes of one record (tag and data block) by the
+ *   stream's first tag.
+ * Status, argument errors and the stream's position afterwards as for
+ * olmts_walk_stream. */
+typedef struct OlmtsStreamSurvey {
+  int64_t records;
+  int64_t gaps;
+  TimeStamp first;
+  TimeStamp last;
+  int64_t tags_read;
+  int64_t record_size;
+} OlmtsStreamSurvey;
+OLMTS_API int32_t OLMTS_CALL olmts_survey_stream(TsHandle* handle, int32_t stream, int32_t every_tag,
+                                                 OlmtsStreamSurvey* survey);
+
 /* ---- Status texts (header only, not an export) ----------------------------- */
 static inline const char* olmts_status_text(int32_t status) {
   switch (status) {

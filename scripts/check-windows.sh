@@ -55,6 +55,7 @@ declare -A arg_bytes=(
   [olmts_converter_push]=12 [olmts_converter_finish]=4 [olmts_converter_pull]=16 [olmts_converter_band]=16
   [olmts_converter_start]=28 [olmts_next_set_file]=16
   [olmts_read_scans_dbl]=28 [olmts_read_scans_i32]=28 [olmts_walk_stream]=12
+  [olmts_survey_stream]=16
 )
 
 scripts/build-windows.sh || fail "a Windows build failed (messages above)"

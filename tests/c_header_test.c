@@ -50,6 +50,12 @@ int main(void) {
     if (sizeof walk != 32 || sizeof walk.first != 8) return 12;
   }
   {
+    OlmtsStreamSurvey survey;
+    survey.tags_read = 5;
+    if (olmts_survey_stream(NULL, 1, 0, &survey) != OLMTS_NULL_HANDLE || survey.tags_read != 0) return 15;
+    if (sizeof survey != 48) return 16;
+  }
+  {
     OlmtsChain* chain = NULL;
     OlmtsConverter* conv = NULL;
     OlmtsStageInfo info;

@@ -103,6 +103,20 @@ class StreamWalk(ctypes.Structure):
     ]
 
 
+class StreamSurvey(ctypes.Structure):
+    """What olmts_survey_stream found: as StreamWalk, with the records whose tag
+    was read and the bytes of one record."""
+
+    _fields_ = [
+        ("records", ctypes.c_int64),
+        ("gaps", ctypes.c_int64),
+        ("first", TimeStamp),
+        ("last", TimeStamp),
+        ("tags_read", ctypes.c_int64),
+        ("record_size", ctypes.c_int64),
+    ]
+
+
 # The library's own additions beyond the HT family (the header's extension
 # section). A library built before one of them raises MissingExportError when it
 # is called.
@@ -111,6 +125,8 @@ EXTENSIONS = {
     "olmts_record_rate_hz": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32, c_double_p]),
     "olmts_stream_file": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, c_int32_p, ctypes.c_char_p, ctypes.c_int32]),
     "olmts_walk_stream": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.POINTER(StreamWalk)]),
+    "olmts_survey_stream": (ctypes.c_int32, [TsHandle_p, ctypes.c_int32, ctypes.c_int32,
+                                             ctypes.POINTER(StreamSurvey)]),
     "olmts_next_set_file": (ctypes.c_int32, [ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32]),
 }
 

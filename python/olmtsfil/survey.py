@@ -40,13 +40,15 @@ import uuid
 from . import _native
 from .components import SENSOR_SERIAL
 from .errors import OlmtsError, error_for, status_text
+from .paths import open_error
 from .timestamps import stamp_to_datetime
+from .values import READABLE_TYPES, read_typed
 
 TIME_SERIES_EXTENSIONS = (".TS1", ".TS2", ".TS3", ".TS4", ".TS5", ".TSH", ".TSL")
 STREAM_EXTENSIONS = TIME_SERIES_EXTENSIONS + (".TFC",)
 MAGNETIC = tuple(SENSOR_SERIAL.items())
 INVENTORY_COLUMNS = ["site", "base", "stream", "sample_rate", "start", "end", "records", "gaps", "files",
-                     "recorded_s", "hardware", "board", "box", "box_serial", "sensor_Hx", "sensor_Hy", "sensor_Hz",
+                     "recorded_s", "checked", "hardware", "board", "box", "box_serial", "sensor_Hx", "sensor_Hy", "sensor_Hz",
                      "calibration_notes", "problems"]
 
 
@@ -156,14 +158,15 @@ def _read_calibration(path):
 
 # ---- the inventory of one recording ----------------------------------------------------
 
-def _walk_stream(library, handle, k):
-    """Records, gaps, first and last record time of stream k from where it
-    stands, by tags alone (one olmts_walk_stream call), and the status that
-    ended the walk (1221 at a record cut short by the end of its file)."""
-    walk = _native.StreamWalk()
-    status = library.olmts_walk_stream(handle, k, ctypes.byref(walk))
-    last = stamp_to_datetime(walk.last) if walk.records else None
-    return walk.records, walk.gaps, last, status
+def _survey_stream(library, handle, k, verify):
+    """Records, gaps, last record time, the status that ended the pass (1221 at
+    a record cut short by the end of its file), whether every tag was read and
+    the bytes of a record, of stream k from where it stands: one
+    olmts_survey_stream call, every tag read when ``verify``."""
+    found = _native.StreamSurvey()
+    status = library.olmts_survey_stream(handle, k, 1 if verify else 0, ctypes.byref(found))
+    last = stamp_to_datetime(found.last) if found.records else None
+    return found.records, found.gaps, last, status, found.tags_read == found.records, found.record_size
 
 
 def stream_first_file(base, k, listing):
@@ -183,111 +186,139 @@ def stream_first_file(base, k, listing):
     return None
 
 
-def _inventory_recording(base, listing, root):
+def _parameter(library, handle, name):
+    """A table parameter by name as Recording.params gives it (None when the
+    table has none of that name or no readable value)."""
+    encoded = name.encode("latin-1")
+    type_out = ctypes.create_string_buffer(1)
+    if library.ReadPrmInfoHT(handle, encoded, type_out, None, None, None) != 0:
+        return None
+    type_code = type_out.raw[0]
+    if type_code not in READABLE_TYPES:
+        return None
+    return read_typed(lambda n, t, o: library.ReadPrmHT(handle, n, t, o), name, type_code, "ReadPrmHT")
+
+
+def _tag_int(library, handle, k, name):
+    value = ctypes.c_int32()
+    status = library.ReadTagHT(handle, k, 1, name, 0, ctypes.byref(value))
+    return value.value if status == 0 else None
+
+
+def _first_time(library, handle, k):
+    stamp = _native.TimeStamp()
+    if library.ReadTagHT(handle, k, 1, b"UTC", 5, ctypes.byref(stamp)) != 0:
+        return None
+    return stamp_to_datetime(stamp)
+
+
+def _tag_rate(library, handle, k):
+    rate = ctypes.c_double()
+    status = library.olmts_record_rate_hz(handle, k, 1, ctypes.byref(rate))
+    return rate.value if status == 0 else 0.0
+
+
+def _inventory_recording(base, listing, root, verify=False):
     """Rows of one recording (one per time-series stream) and what matching needs."""
-    from .recording import Recording
     library = _native.lib()
     site = os.path.relpath(os.path.dirname(base), root).split(os.sep)[0]
     if site == ".":
         site = ""
     info = {"base": base, "site": site, "hardware": "", "board": "", "box_serial": None, "coil_serials": {},
             "problems": [], "streams": [], "files": []}
-    try:
-        rec = Recording(base, concatenate=True)
-    except OlmtsError as error:
+    # The handle alone, not a Recording: the survey needs a few values of the
+    # table and the first tag of each stream, not every parameter.
+    encoded = os.fsencode(base)
+    handle = library.TSOpenHT(encoded)
+    if not handle:
+        error = open_error(base, encoded, ".TBL", 1226, 1235, "TSOpenHT",
+                           "table file unreadable, in no known layout, or without parameters")
         info["problems"].append("%s.TBL: cannot be opened: %s" % (base, error))
         return info
-    with rec:
-        params = rec.params
-        info["hardware"] = str(params.get("HW", "") or "")
-        info["board"] = str(params.get("VER", "") or "")
+    try:
+        library.SetConcatHT(handle, 1)
+        info["hardware"] = str(_parameter(library, handle, "HW") or "")
+        info["board"] = str(_parameter(library, handle, "VER") or "")
         for component, name in MAGNETIC:
-            serial = params.get(name)
+            serial = _parameter(library, handle, name)
             if isinstance(serial, str) and serial.strip():
                 info["coil_serials"][component] = serial.strip()
-        for k in sorted(rec.streams):
-            if k == 0:
-                continue
-            stream = rec.streams[k]
-            first_file = stream_first_file(base, k, listing)
-            reached, unreadable = set_files(first_file, listing) if first_file else ([], [])
-            info["files"].extend(reached + unreadable)
-            problems = []
-            for path in unreadable:
-                problems.append("%s: exists but cannot be read; the stream continues without it" % path)
-            serial = ctypes.c_int32()
-            if library.ReadTagHT(rec.handle, k, 1, b"SNUM", 0, ctypes.byref(serial)) == 0:
-                if info["box_serial"] is None:
-                    info["box_serial"] = serial.value
-            size = _record_size(library, rec.handle, k, stream, first_file) if first_file else 0
-            records, gaps, last, status = _walk_stream(library, rec.handle, k)
-            rate = stream.tag_rate
-            end = None
-            if last is not None and rate > 0:
-                end = last + _dt.timedelta(seconds=stream.scans_per_record / rate)
-            not_reached = []
-            cut_at_end = False
-            if size and not first_file.upper().endswith((".TSH", ".TSL")):
-                # The walk stops at the first record cut short; the lengths name
-                # every file of the set that ends inside a record.
-                for i, path in enumerate(reached):
-                    rest = os.path.getsize(path) % size
-                    if rest:
-                        problems.append("%s (stream %d): ends %d bytes into a record of %d: the record is cut short"
-                                        % (path, k, rest, size))
-                        if i == len(reached) - 1 and status == 1221:
-                            cut_at_end = True
-            # The walk stops at a record cut short; at the set's last file that is
-            # its end, already reported above.
-            if status != 1220 and not cut_at_end:
-                # Which file the fault lies in: the last one whose first record is
-                # not later than the last record read.
-                at = 0
-                for i, path in enumerate(reached):
-                    when = _first_stamp(path)
-                    if when is not None and last is not None and when <= last:
-                        at = i
-                where = reached[at] if reached else base
-                not_reached = reached[at + 1:]
-                problems.append("%s (stream %d): reading stopped after record %d%s: status %d (%s)%s" % (
-                    where, k, records, " (%s)" % last.isoformat() if last else "", status, status_text(status),
-                    "; not reached: %s" % ", ".join(not_reached) if not_reached else ""))
-            # Files of the stream's name pattern in the folder that the set never reaches.
-            if first_file:
-                directory = os.path.dirname(first_file)
-                stem, extension = os.path.splitext(os.path.basename(first_file))
-                prefix = stem[:-4].lower()
-                for name in sorted(listing):
-                    n_stem, n_ext = os.path.splitext(name)
-                    path = os.path.join(directory, name)
-                    if (n_ext.upper() == extension.upper() and n_stem.lower().startswith(prefix)
-                            and len(n_stem) == len(stem) and path not in reached and path not in unreadable
-                            and not _has_table(directory, n_stem, listing)):
-                        if path not in not_reached and _belongs_after(stem, n_stem):
-                            problems.append("%s: not reached: the dated set breaks before it" % path)
-                            info["files"].append(path)
-            info["streams"].append({
-                "stream": k, "sample_rate": rate, "start": stream.first_time, "end": end, "records": records,
-                "gaps": gaps, "files": len(reached), "scans_per_record": stream.scans_per_record,
-                "recorded_s": records * stream.scans_per_record / rate if rate > 0 else 0.0,
-                "problems": problems})
+        for k in range(1, 6):
+            scans_per_record = _tag_int(library, handle, k, b"SCNT")
+            if scans_per_record is None or _tag_int(library, handle, k, b"NCHN") is None:
+                continue  # no usable stream
+            info["streams"].append(_inventory_stream(library, handle, base, k, listing, scans_per_record, verify,
+                                                     info))
+    finally:
+        library.TSCloseHT(ctypes.byref(handle))
     return info
 
 
-def _record_size(library, handle, k, stream, first_file):
-    """Bytes of one record of the stream (tag and data block), or 0."""
-    ltag, sbrec = ctypes.c_int32(), ctypes.c_int32()
-    if (library.ReadTagHT(handle, k, 1, b"LTAG", 0, ctypes.byref(ltag)) != 0 or
-            library.ReadTagHT(handle, k, 1, b"SBREC", 0, ctypes.byref(sbrec)) != 0):
-        return 0
-    try:
-        with open(first_file, "rb") as f:
-            tag = f.read(max(ltag.value, 28))
-    except OSError:
-        return 0
-    # The trailer's per-channel factor is tag byte 27, which no named field gives.
-    factor = tag[27] if ltag.value >= 28 and len(tag) > 27 else 0
-    return ltag.value + stream.scans_per_record * stream.scan_bytes + stream.channel_count * factor * sbrec.value
+def _inventory_stream(library, handle, base, k, listing, scans_per_record, verify, info):
+    first_file = stream_first_file(base, k, listing)
+    reached, unreadable = set_files(first_file, listing) if first_file else ([], [])
+    info["files"].extend(reached + unreadable)
+    problems = []
+    for path in unreadable:
+        problems.append("%s: exists but cannot be read; the stream continues without it" % path)
+    serial = _tag_int(library, handle, k, b"SNUM")
+    if serial is not None and info["box_serial"] is None:
+        info["box_serial"] = serial
+    start = _first_time(library, handle, k)
+    rate = _tag_rate(library, handle, k)
+    records, gaps, last, status, every_tag, size = _survey_stream(library, handle, k, verify)
+    if not first_file:
+        size = 0
+    end = None
+    if last is not None and rate > 0:
+        end = last + _dt.timedelta(seconds=scans_per_record / rate)
+    not_reached = []
+    cut_at_end = False
+    if size and not first_file.upper().endswith((".TSH", ".TSL")):
+        # The pass stops at the first record cut short; the lengths name every
+        # file of the set that ends inside a record.
+        for i, path in enumerate(reached):
+            rest = os.path.getsize(path) % size
+            if rest:
+                problems.append("%s (stream %d): ends %d bytes into a record of %d: the record is cut short"
+                                % (path, k, rest, size))
+                if i == len(reached) - 1 and status == 1221:
+                    cut_at_end = True
+    # The pass stops at a record cut short; at the set's last file that is its
+    # end, already reported above.
+    if status != 1220 and not cut_at_end:
+        # Which file the fault lies in: the last one whose first record is not
+        # later than the last record read.
+        at = 0
+        for i, path in enumerate(reached):
+            when = _first_stamp(path)
+            if when is not None and last is not None and when <= last:
+                at = i
+        where = reached[at] if reached else base
+        not_reached = reached[at + 1:]
+        problems.append("%s (stream %d): reading stopped after record %d%s: status %d (%s)%s" % (
+            where, k, records, " (%s)" % last.isoformat() if last else "", status, status_text(status),
+            "; not reached: %s" % ", ".join(not_reached) if not_reached else ""))
+    # Files of the stream's name pattern in the folder that the set never reaches.
+    if first_file:
+        directory = os.path.dirname(first_file)
+        stem, extension = os.path.splitext(os.path.basename(first_file))
+        prefix = stem[:-4].lower()
+        upper_extension = extension.upper()
+        for name in sorted(listing):
+            n_stem, n_ext = os.path.splitext(name)
+            if (n_ext.upper() != upper_extension or len(n_stem) != len(stem)
+                    or not n_stem.lower().startswith(prefix)):
+                continue
+            path = os.path.join(directory, name)
+            if (path not in reached and path not in unreadable and not _has_table(directory, n_stem, listing)
+                    and path not in not_reached and _belongs_after(stem, n_stem)):
+                problems.append("%s: not reached: the dated set breaks before it" % path)
+                info["files"].append(path)
+    return {"stream": k, "sample_rate": rate, "start": start, "end": end, "records": records, "gaps": gaps,
+            "files": len(reached), "scans_per_record": scans_per_record,
+            "recorded_s": records * scans_per_record / rate if rate > 0 else 0.0,
+            "checked": "every tag" if every_tag else "ends", "problems": problems}
 
 
 def _has_table(directory, stem, listing):
@@ -304,10 +335,11 @@ def _belongs_after(first_stem, stem):
 class Survey:
     """Every recording and calibration below ``path``; see the module's help."""
 
-    def __init__(self, path, sensor_map=None):
+    def __init__(self, path, sensor_map=None, verify=False):
         import pandas as pd
         self.path = os.fspath(path)
         self.sensor_map = sensor_map
+        self.verify = bool(verify)
         tables, calibrations, stream_files, listings = [], [], [], {}
         for directory, dirs, names in os.walk(self.path):
             dirs.sort()
@@ -322,7 +354,8 @@ class Survey:
                     calibrations.append(full)
                 elif upper in STREAM_EXTENSIONS:
                     stream_files.append(full)
-        self._infos = [_inventory_recording(base, listings[os.path.dirname(base)], self.path) for base in tables]
+        self._infos = [_inventory_recording(base, listings[os.path.dirname(base)], self.path, self.verify)
+                       for base in tables]
         claimed = {path for info in self._infos for path in info["files"]}
         for info in self._infos:
             for extension in (".TFC",):
@@ -342,11 +375,11 @@ class Survey:
                       "calibration_notes": "; ".join(info["notes"])}
             if not info["streams"]:
                 rows.append(dict(common, stream=None, sample_rate=float("nan"), start=None, end=None, records=0,
-                                 gaps=0, files=0, recorded_s=0.0, problems="; ".join(info["problems"])))
+                                 gaps=0, files=0, recorded_s=0.0, checked="", problems="; ".join(info["problems"])))
             for s in info["streams"]:
                 rows.append(dict(common, stream=s["stream"], sample_rate=s["sample_rate"], start=s["start"],
                                  end=s["end"], records=s["records"], gaps=s["gaps"], files=s["files"],
-                                 recorded_s=s["recorded_s"],
+                                 recorded_s=s["recorded_s"], checked=s["checked"],
                                  problems="; ".join(info["problems"] + s["problems"])))
         frame = pd.DataFrame(rows, columns=INVENTORY_COLUMNS)
         frame["start"] = pd.to_datetime(frame["start"])
@@ -510,9 +543,10 @@ class Survey:
                 "calibration_notes": info["notes"], "problems": info["problems"],
                 "streams": [{"stream": s["stream"], "sample_rate": s["sample_rate"], "start": when(s["start"]),
                              "end": when(s["end"]), "records": s["records"], "gaps": s["gaps"],
-                             "files": s["files"], "recorded_s": s["recorded_s"], "problems": s["problems"]}
+                             "files": s["files"], "recorded_s": s["recorded_s"], "checked": s["checked"],
+                             "problems": s["problems"]}
                             for s in info["streams"]]})
-        return {"survey": self.path, "recordings": recordings,
+        return {"survey": self.path, "verify": self.verify, "recordings": recordings,
                 "calibrations": [{"path": c.path, "kind": c.kind, "serial": c.serial, "problem": c.problem,
                                   "used": c.path in self._used} for c in self.calibrations],
                 "unmatched": self.unmatched,
@@ -521,6 +555,8 @@ class Survey:
 
     def to_text(self):
         lines = ["survey %s: %d recordings, %d calibrations" % (self.path, len(self._infos), len(self.calibrations))]
+        lines.append("record tags read: %s" % ("every one (--verify)" if self.verify else
+                                               "the ends of evenly spaced runs; --verify reads every one"))
         lines.append("")
         lines.append("%-8s %-28s %6s %8s %-19s %-19s %7s %4s %5s %-8s" % (
             "site", "recording", "stream", "rate_hz", "start", "end", "records", "gaps", "files", "box"))
@@ -617,7 +653,9 @@ class Survey:
         sources (recording and calibrations) all agree. A recording the
         inventory found problems in fails with RecordingProblems unless
         ``allow_errors``, which exports what can be read and lists the problems
-        in the manifest."""
+        in the manifest; so does one whose reading meets a fault the inventory
+        did not see (without ``verify`` it reads only some tags): for npz it is
+        named as a RecordingProblems problem, for mseed by the tool."""
         if format not in ("npz", "mseed"):
             raise ValueError("format is mseed or npz, not %r" % (format,))
         tool = find_tool() if format == "mseed" else None
@@ -923,12 +961,17 @@ class ExportJob:
                 tmp = path + ".part"
                 rec.streams[k].rewind()
                 segments, blocks, total = [], [], 0
+                read_problems = []
                 while True:
                     try:
                         scans = rec.read(None, stream=k, stop_at_gap=True)
-                    except OlmtsError:
+                    except OlmtsError as error:
+                        # A fault the inventory did not see (it reads every tag
+                        # only when verifying) is named as one it saw would be.
+                        problem = "%s (stream %d): reading stopped after %d scans: %s" % (base, k, total, error)
                         if not self.allow_errors:
-                            raise
+                            raise RecordingProblems(base, list(problems) + [problem]) from error
+                        read_problems.append(problem)
                         break  # named in the manifest's problems
                     if len(scans.data) == 0:
                         break
@@ -943,7 +986,7 @@ class ExportJob:
                              segment_rows=np.array([s[2] for s in segments], np.int64),
                              sample_rate=np.float64(rec.streams[k].tag_rate),
                              channels=np.array(rec.channel_names[:data.shape[1]]))
-                _finish_output(tmp, path, state, total, problems)
+                _finish_output(tmp, path, state, total, list(problems) + read_problems)
                 written.append(path)
         return written
 
@@ -996,6 +1039,9 @@ def main(argv=None):
     parser.add_argument("dir")
     parser.add_argument("--json", action="store_true", help="machine-readable output")
     parser.add_argument("--sensor-map", help="CSV recording,component,sensor for coils the tables do not name")
+    parser.add_argument("--verify", action="store_true",
+                        help="read every record tag (default: the tags at the ends of each file's evenly spaced runs, "
+                             "which misses a damaged tag inside such a run)")
     parser.add_argument("--export", metavar="OUT", help="export every recording into OUT on Dask")
     parser.add_argument("--format", default="mseed", choices=("mseed", "npz"),
                         help="mseed: by olmts export, one folder per recording; npz: numpy counts per stream")
@@ -1006,7 +1052,7 @@ def main(argv=None):
     if not os.path.isdir(args.dir):
         print("olmts: %s: not a folder" % args.dir, file=sys.stderr)
         return 1
-    survey = Survey(args.dir, sensor_map=args.sensor_map)
+    survey = Survey(args.dir, sensor_map=args.sensor_map, verify=args.verify)
     failed = {}
     if args.export:
         results = survey.export(args.export, format=args.format, scheduler=args.scheduler, workers=args.workers,

@@ -37,11 +37,17 @@ def survey(survey_dir):
     return olmtsfil.survey.Survey(survey_dir[0])
 
 
+@pytest.fixture(scope="session")
+def verified(survey_dir):
+    import olmtsfil.survey
+    return olmtsfil.survey.Survey(survey_dir[0], verify=True)
+
+
 def rows_of(survey, base):
     return survey.inventory[survey.inventory["base"] == base]
 
 
-def test_inventory_lists_every_recording_problem_and_match(survey, survey_dir):
+def test_inventory_lists_every_recording_problem_and_match(survey, verified, survey_dir):
     directory, truth = survey_dir
     assert sorted(survey.recordings) == sorted(r["base"] for r in truth["recordings"])
     assert set(survey.inventory["site"]) == {"site01", "site02", "site03"}
@@ -71,7 +77,11 @@ def test_inventory_lists_every_recording_problem_and_match(survey, survey_dir):
             assert medium["sample_rate"] == 150.0
             assert (medium["end"] - medium["start"]).total_seconds() == 24.0
         if "damaged" in kinds:
-            medium = rows[rows["stream"] == 4].iloc[0]
+            # Inside a file whose end tags fit: only reading every tag finds it.
+            assert rows[rows["stream"] == 4].iloc[0]["checked"] == "ends"
+            medium = rows_of(verified, r["base"])
+            medium = medium[medium["stream"] == 4].iloc[0]
+            assert medium["checked"] == "every tag"
             stem = os.path.basename(r["base"])[:-1]
             assert "%sb.TS4 (stream 4): reading stopped after record 12" % stem in medium["problems"]
             assert "not reached: " in medium["problems"] and stem + "c.TS4" in medium["problems"]
@@ -86,6 +96,23 @@ def test_inventory_lists_every_recording_problem_and_match(survey, survey_dir):
     # A recording without a coil serial is no problem of its files.
     assert survey.unmatched == [truth["unmatched_calibration"] + ".CLB"]
     assert survey.ambiguous == {}
+
+
+def test_the_quick_survey_finds_what_reading_every_tag_finds_where_it_can_see(survey, verified, survey_dir):
+    directory, truth = survey_dir
+    columns = ["base", "stream", "start", "end", "records", "gaps", "files", "recorded_s", "problems"]
+    damaged = {r["base"] for r in truth["recordings"] if "damaged" in r["problems"]}
+    assert damaged
+    quick = survey.inventory[~survey.inventory["base"].isin(damaged)]
+    full = verified.inventory[~verified.inventory["base"].isin(damaged)]
+    assert quick[columns].astype(str).values.tolist() == full[columns].astype(str).values.tolist()
+    assert set(quick["checked"]) == {"ends", ""} and set(full["checked"]) == {"every tag", ""}
+    assert set(survey.problems) < set(verified.problems)
+    env = dict(os.environ, OLMTSFIL_PYTHON=sys.executable)
+    out = subprocess.run([TOOL, "survey", directory, "--json", "--verify"], capture_output=True, text=True, env=env)
+    report = json.loads(out.stdout)
+    assert report["verify"] is True and report["problems"] == verified.problems
+    assert {s["checked"] for r in report["recordings"] for s in r["streams"]} == {"every tag"}
 
 
 def test_sensor_mapping_fills_what_the_table_does_not_name(survey_dir, tmp_path):

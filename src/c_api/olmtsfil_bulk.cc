@@ -1,4 +1,4 @@
-// Block reading of scans and the tag walk, extensions beside the 25 exports:
+// Block reading of scans, the tag walk and the survey, extensions beside the 25 exports:
 // argument checks, then the stream's own block read or walk.
 #include <cstdint>
 #include <new>
@@ -58,6 +58,23 @@ OLMTS_API int32_t OLMTS_CALL olmts_walk_stream(TsHandle* handle, int32_t stream,
   walk->gaps = found.gaps;
   walk->first = found.first;
   walk->last = found.last;
+  return ToInt(status);
+}
+
+OLMTS_API int32_t OLMTS_CALL olmts_survey_stream(TsHandle* handle, int32_t stream, int32_t every_tag,
+                                                 OlmtsStreamSurvey* survey) {
+  if (survey != nullptr) *survey = OlmtsStreamSurvey{};
+  if (handle == nullptr || survey == nullptr) return ToInt(Status::kNullHandle);
+  if (stream < 0 || stream >= olmtsfil::Recording::kStreams) return ToInt(Status::kBadStream);
+  if (handle->recording.stream(stream).open_status != Status::kOk) return ToInt(Status::kBadStream);
+  olmtsfil::StreamSurvey found;
+  const Status status = handle->recording.SurveyStream(stream, every_tag != 0, &found);
+  survey->records = found.walk.records;
+  survey->gaps = found.walk.gaps;
+  survey->first = found.walk.first;
+  survey->last = found.walk.last;
+  survey->tags_read = found.tags_read;
+  survey->record_size = static_cast<int64_t>(found.record_size);
   return ToInt(status);
 }
 

@@ -48,7 +48,11 @@ void InputFile::Take(InputFile& other) {
 }
 
 void InputFile::Close() {
-  Unmap();
+  // Closed, the stream need not be set where the mapped reads stood (Unmap).
+#if !defined(_WIN32)
+  if (map_ != nullptr) munmap(const_cast<unsigned char*>(map_), static_cast<std::size_t>(map_size_));
+#endif
+  map_ = nullptr;
   if (file_ != nullptr) {
     std::fclose(file_);
     file_ = nullptr;
@@ -128,6 +132,54 @@ bool InputFile::Position(uint64_t* position) const {
 #endif
   if (at < 0) return false;
   *position = static_cast<uint64_t>(at);
+  return true;
+}
+
+bool InputFile::Tell(uint64_t* position) const {
+  if (file_ == nullptr) return false;
+  if (map_ != nullptr) {
+    *position = map_position_;
+    return true;
+  }
+  return Position(position);
+}
+
+bool InputFile::SeekTo(uint64_t position) {
+  if (file_ == nullptr || position > static_cast<uint64_t>(INT64_MAX)) return false;
+  if (map_ != nullptr) {
+    map_position_ = position;
+    map_at_end_ = false;
+    return true;
+  }
+#if defined(_WIN32)
+  const bool moved = _fseeki64(file_, static_cast<int64_t>(position), SEEK_SET) == 0;
+#else
+  const bool moved = fseeko(file_, static_cast<off_t>(position), SEEK_SET) == 0;
+#endif
+  if (!moved) {
+    position_known_ = false;
+    return false;
+  }
+  std::clearerr(file_);
+  position_ = position;
+  position_known_ = true;
+  return true;
+}
+
+bool InputFile::Size(uint64_t* size) const {
+  if (file_ == nullptr) return false;
+  if (map_ != nullptr) {
+    *size = map_size_;
+    return true;
+  }
+#if defined(_WIN32)
+  struct _stati64 info;
+  if (_fstati64(_fileno(file_), &info) != 0) return false;
+#else
+  struct stat info;
+  if (fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+#endif
+  *size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
   return true;
 }
 

@@ -51,6 +51,13 @@ class InputFile {
   // to be missing, so a file still growing is never taken as cut short.
   bool EndsWithin(uint64_t size);
 
+  // Random access for looking at a few records far apart (the survey's tag
+  // checks): the position, a move to an absolute one (clearing the end-of-file
+  // indicator) and the file's size now. False when it cannot be told or done.
+  bool Tell(uint64_t* position) const;
+  bool SeekTo(uint64_t position);
+  bool Size(uint64_t* size) const;
+
   // Passing over many small pieces (a tag per record) costs a system call or
   // two each through the stream. Mapped, the file's bytes as they are at this
   // call are read from memory with no call at all, until Unmap, which leaves

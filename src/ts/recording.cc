@@ -88,39 +88,41 @@ void Recording::CheckSpectralStream() {
   dft_.cycle_length = (leval - levtp + 1) * nfrqd + nfrqt;
 }
 
+TagRead ReadTagBytes(InputFile& file, Tag* tag) {
+  if (file.Read(tag->bytes.data(), Tag::kBaseSize) < Tag::kBaseSize) return TagRead::kShortBase;
+  const uint8_t ltag = tag->Ltag();
+  if (ltag == 0) {
+    // Older 16-byte tag: 3-byte samples, one record per second of RATE = SCNT.
+    std::memset(tag->bytes.data() + Tag::kBaseSize, 0, Tag::kMaxSize - Tag::kBaseSize);
+    tag->bytes[tag_field::kLtag.offset] = Tag::kBaseSize;
+    tag->bytes[tag_field::kLsmp.offset] = 3;
+    std::memcpy(tag->bytes.data() + tag_field::kRate.offset, tag->At(tag_field::kScnt), tag_field::kRate.width);
+    return TagRead::kWhole;
+  }
+  if (ltag < Tag::kBaseSize || ltag > Tag::kMaxSize) return TagRead::kBadLength;
+  const std::size_t rest = ltag - Tag::kBaseSize;
+  // Bytes past this tag's length read as 0, never as a stale earlier tag.
+  std::memset(tag->bytes.data() + ltag, 0, Tag::kMaxSize - ltag);
+  if (file.Read(tag->bytes.data() + Tag::kBaseSize, rest) < rest) return TagRead::kShortRest;
+  return TagRead::kWhole;
+}
+
 Status Recording::ReadNextTag(int k) {
   StreamState& s = mutable_stream(k);
   Tag& tag = s.next_tag;
   s.next_status = Status::kOk;
   for (;;) {
-    if (s.file.Read(tag.bytes.data(), Tag::kBaseSize) < Tag::kBaseSize) {
-      s.next_status = Status::kEndOfData;
-      // Only one file change per tag: an empty file inside a set ends the stream.
-      if (s.file.AtEnd() && concatenate_ && OpenNextFile(k)) {
-        s.next_status = Status::kOk;
-        if (s.file.Read(tag.bytes.data(), Tag::kBaseSize) < Tag::kBaseSize) s.next_status = Status::kEndOfData;
-      }
+    TagRead got = ReadTagBytes(s.file, &tag);
+    // Only one file change per tag: an empty file inside a set ends the stream.
+    if (got == TagRead::kShortBase && s.file.AtEnd() && concatenate_ && OpenNextFile(k))
+      got = ReadTagBytes(s.file, &tag);
+    if (got == TagRead::kBadLength) {
+      // Such a tag cannot be held, nor its record found: a later tag of a usable
+      // stream disagrees with its first tag; a first tag makes the stream unreadable.
+      s.next_status = s.open_status == Status::kOk ? Status::kTagMismatch : Status::kReadError;
+      return s.next_status;
     }
-    if (s.next_status == Status::kOk) {
-      const uint8_t ltag = tag.Ltag();
-      if (ltag == 0) {
-        // Older 16-byte tag: 3-byte samples, one record per second of RATE = SCNT.
-        std::memset(tag.bytes.data() + Tag::kBaseSize, 0, Tag::kMaxSize - Tag::kBaseSize);
-        tag.bytes[tag_field::kLtag.offset] = Tag::kBaseSize;
-        tag.bytes[tag_field::kLsmp.offset] = 3;
-        std::memcpy(tag.bytes.data() + tag_field::kRate.offset, tag.At(tag_field::kScnt), tag_field::kRate.width);
-      } else if (ltag < Tag::kBaseSize || ltag > Tag::kMaxSize) {
-        // Such a tag cannot be held, nor its record found: a later tag of a usable
-        // stream disagrees with its first tag; a first tag makes the stream unreadable.
-        s.next_status = s.open_status == Status::kOk ? Status::kTagMismatch : Status::kReadError;
-        return s.next_status;
-      } else {
-        const std::size_t rest = ltag - Tag::kBaseSize;
-        // Bytes past this tag's length read as 0, never as a stale earlier tag.
-        std::memset(tag.bytes.data() + ltag, 0, Tag::kMaxSize - ltag);
-        if (s.file.Read(tag.bytes.data() + Tag::kBaseSize, rest) < rest) s.next_status = Status::kEndOfData;
-      }
-    }
+    if (got != TagRead::kWhole) s.next_status = Status::kEndOfData;
     if (s.next_status == Status::kOk && split_by_rate_ && k >= 2 && k <= 4 && RateClassStream(tag) != k) {
       SkipData(k);
       if (s.next_status != Status::kOk) break;
@@ -155,6 +157,7 @@ bool Recording::OpenNextFile(int k) {
     s.file = std::move(next);
     s.current_path = candidate;
     ++s.files_after_first;
+    if (map_next_files_) s.file.Map();
     return true;
   }
   return false;

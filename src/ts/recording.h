@@ -61,6 +61,19 @@ struct StreamWalk {
   TimeStamp last{};     // time of the last record passed
 };
 
+// What a survey of a stream found (Recording::SurveyStream): what a walk would
+// find, and how much of it was seen rather than inferred.
+struct StreamSurvey {
+  StreamWalk walk;
+  int64_t tags_read = 0;     // records passed whose tag was read (walk.records when every one was)
+  uint64_t record_size = 0;  // bytes of a record of the stream (tag and data block), from its first tag
+};
+
+// One tag read at the file's position, an older 16-byte tag widened: whole,
+// or where it fell short (its first 16 bytes, a length no tag has, the rest).
+enum class TagRead { kWhole, kShortBase, kBadLength, kShortRest };
+TagRead ReadTagBytes(InputFile& file, Tag* tag);
+
 class Recording {
  public:
   static constexpr int kStreams = 6;
@@ -108,6 +121,19 @@ class Recording {
   // returns that status (kEndOfData at a clean end).
   Status WalkStream(int k, StreamWalk* walk);
 
+  // What WalkStream would find, for the price of a few tags per file where
+  // records follow one another evenly: within a file, a run of records whose
+  // end tags agree with the stream's and lie as many record durations apart as
+  // records is taken as whole and joined, without its inner tags being read;
+  // runs that do not fit are halved until every gap between them is found. The
+  // last record of each file, and any file where a tag looked at does not fit,
+  // are walked record by record, so joins, files cut short and faults are met
+  // exactly as the walk meets them. Streams whose records do not lie evenly (a
+  // shared file of several rates, a rate for which more than one spacing joins)
+  // are walked, and so is every stream with `every_tag`. Leaves the stream as
+  // WalkStream does.
+  Status SurveyStream(int k, bool every_tag, StreamSurvey* survey);
+
   // Named fields of the last (which == 0) or next tag.
   Status ReadTag(int k, int32_t which, const char* name, int32_t type, void* out) const;
 
@@ -119,6 +145,12 @@ class Recording {
   StreamState& mutable_stream(int k) { return streams_[static_cast<std::size_t>(k)]; }
   void OpenStreamFile(int k, const char* path);
   Status ReadNextTag(int k);
+  // One record of a walk (the file it enters mapped once, tracked in
+  // *mapped_file); kOk while the walk goes on, else the status that ends it.
+  Status WalkStep(int k, StreamWalk* walk, int32_t* mapped_file);
+  // The survey's pass over the whole records of the current file from the held
+  // one; false when a tag looked at does not fit (the file is then walked).
+  bool SurveyFile(int k, int64_t spacing_s, StreamSurvey* survey);
   void SkipData(int k);
   bool OpenNextFile(int k);
   Status ReopenFirstFile(int k);
@@ -129,6 +161,10 @@ class Recording {
   std::array<StreamState, kStreams> streams_;
   bool split_by_rate_ = false;
   bool concatenate_ = false;
+  // Set by a walk or survey: the next file of a set is mapped as soon as it
+  // opens, its first tag read from memory rather than through a stream
+  // buffer filled for nothing.
+  bool map_next_files_ = false;
   DftLayout dft_;
   ParameterTable table_;
 };
