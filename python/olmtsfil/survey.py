@@ -4,6 +4,14 @@ recordings by serial number, and batch jobs over every recording on Dask.
 
     survey = olmtsfil.Survey("/data/survey2026")
     survey.inventory        # pandas DataFrame, one row per recording and stream
+    olmtsfil.Survey("/data/survey2026", verify=True)   # every record tag read
+
+The inventory reads, by default, the tags at the ends of each file's evenly
+spaced runs of records and halves runs that do not fit until every gap is
+found (olmts_survey_stream): a damaged tag, or a time jump and the jump that
+makes up for it, wholly inside a run whose ends fit is not seen. With
+``verify`` every tag is read. The column ``checked`` says which ("every tag",
+"ends") for each stream.
     survey.unmatched        # calibration files that serve no recording
     survey.map(func)        # {base: func(base) or the exception it raised}
 
@@ -56,19 +64,21 @@ INVENTORY_COLUMNS = ["site", "base", "stream", "sample_rate", "start", "end", "r
 
 def _next_candidates(path):
     """Paths the reader tries, in order, for the file after ``path`` in its
-    dated set: the library's own rule (olmts_next_set_file)."""
+    dated set: the library's own rule (olmts_next_set_file), asked for one at
+    a time as they are taken."""
     library = _native.lib()
     raw = os.fsencode(path)
     # Candidates keep the folder and the length of the name.
     out = ctypes.create_string_buffer(len(raw) + 64)
-    found = []
+    index = 0
     while True:
-        status = library.olmts_next_set_file(raw, len(found), out, len(out))
+        status = library.olmts_next_set_file(raw, index, out, len(out))
         if status == 1220:  # no further candidate
-            return found
+            return
         if status != 0:
             raise error_for(status, "olmts_next_set_file", path)
-        found.append(os.fsdecode(out.value))
+        yield os.fsdecode(out.value)
+        index += 1
 
 
 def _find_file(directory, stem, extension, listing):
@@ -218,7 +228,16 @@ def _tag_rate(library, handle, k):
     return rate.value if status == 0 else 0.0
 
 
-def _inventory_recording(base, listing, root, verify=False):
+def _split_listing(listing):
+    """The names of a folder in order, each with its stem and upper-case extension."""
+    out = []
+    for name in sorted(listing):
+        stem, extension = os.path.splitext(name)
+        out.append((name, stem, extension.upper()))
+    return out
+
+
+def _inventory_recording(base, listing, root, verify=False, split_listing=None):
     """Rows of one recording (one per time-series stream) and what matching needs."""
     library = _native.lib()
     site = os.path.relpath(os.path.dirname(base), root).split(os.sep)[0]
@@ -247,14 +266,16 @@ def _inventory_recording(base, listing, root, verify=False):
             scans_per_record = _tag_int(library, handle, k, b"SCNT")
             if scans_per_record is None or _tag_int(library, handle, k, b"NCHN") is None:
                 continue  # no usable stream
-            info["streams"].append(_inventory_stream(library, handle, base, k, listing, scans_per_record, verify,
-                                                     info))
+            if split_listing is None:
+                split_listing = _split_listing(listing)
+            info["streams"].append(_inventory_stream(library, handle, base, k, listing, split_listing,
+                                                     scans_per_record, verify, info))
     finally:
         library.TSCloseHT(ctypes.byref(handle))
     return info
 
 
-def _inventory_stream(library, handle, base, k, listing, scans_per_record, verify, info):
+def _inventory_stream(library, handle, base, k, listing, split_listing, scans_per_record, verify, info):
     first_file = stream_first_file(base, k, listing)
     reached, unreadable = set_files(first_file, listing) if first_file else ([], [])
     info["files"].extend(reached + unreadable)
@@ -305,10 +326,8 @@ def _inventory_stream(library, handle, base, k, listing, scans_per_record, verif
         stem, extension = os.path.splitext(os.path.basename(first_file))
         prefix = stem[:-4].lower()
         upper_extension = extension.upper()
-        for name in sorted(listing):
-            n_stem, n_ext = os.path.splitext(name)
-            if (n_ext.upper() != upper_extension or len(n_stem) != len(stem)
-                    or not n_stem.lower().startswith(prefix)):
+        for name, n_stem, n_ext in split_listing:
+            if n_ext != upper_extension or len(n_stem) != len(stem) or not n_stem.lower().startswith(prefix):
                 continue
             path = os.path.join(directory, name)
             if (path not in reached and path not in unreadable and not _has_table(directory, n_stem, listing)
@@ -332,6 +351,20 @@ def _belongs_after(first_stem, stem):
 
 # ---- the survey -----------------------------------------------------------------------
 
+def _frame(pd, rows):
+    """The inventory table of the rows (dicts of INVENTORY_COLUMNS), column by
+    column: times as datetime64[ns] (NaT where unknown), stream and box serial
+    as nullable integers."""
+    import numpy as np
+    columns = {name: [row[name] for row in rows] for name in INVENTORY_COLUMNS}
+    for name in ("start", "end"):
+        columns[name] = np.array([np.datetime64(t, "ns") if t is not None else np.datetime64("NaT", "ns")
+                                  for t in columns[name]], dtype="datetime64[ns]")
+    for name in ("stream", "box_serial"):
+        columns[name] = pd.array(columns[name], dtype="Int64")
+    return pd.DataFrame(columns, columns=INVENTORY_COLUMNS)
+
+
 class Survey:
     """Every recording and calibration below ``path``; see the module's help."""
 
@@ -340,10 +373,11 @@ class Survey:
         self.path = os.fspath(path)
         self.sensor_map = sensor_map
         self.verify = bool(verify)
-        tables, calibrations, stream_files, listings = [], [], [], {}
+        tables, calibrations, stream_files, listings, split_listings = [], [], [], {}, {}
         for directory, dirs, names in os.walk(self.path):
             dirs.sort()
             listings[directory] = set(names)
+            split_listings[directory] = _split_listing(names)
             for name in sorted(names):
                 stem, extension = os.path.splitext(name)
                 upper = extension.upper()
@@ -354,8 +388,8 @@ class Survey:
                     calibrations.append(full)
                 elif upper in STREAM_EXTENSIONS:
                     stream_files.append(full)
-        self._infos = [_inventory_recording(base, listings[os.path.dirname(base)], self.path, self.verify)
-                       for base in tables]
+        self._infos = [_inventory_recording(base, listings[os.path.dirname(base)], self.path, self.verify,
+                                            split_listings[os.path.dirname(base)]) for base in tables]
         claimed = {path for info in self._infos for path in info["files"]}
         for info in self._infos:
             for extension in (".TFC",):
@@ -381,12 +415,7 @@ class Survey:
                                  end=s["end"], records=s["records"], gaps=s["gaps"], files=s["files"],
                                  recorded_s=s["recorded_s"], checked=s["checked"],
                                  problems="; ".join(info["problems"] + s["problems"])))
-        frame = pd.DataFrame(rows, columns=INVENTORY_COLUMNS)
-        frame["start"] = pd.to_datetime(frame["start"])
-        frame["end"] = pd.to_datetime(frame["end"])
-        frame["stream"] = frame["stream"].astype("Int64")
-        frame["box_serial"] = frame["box_serial"].astype("Int64")
-        self.inventory = frame
+        self.inventory = _frame(pd, rows)
 
     # ---- what was found ---------------------------------------------------------------
     @property

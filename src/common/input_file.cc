@@ -17,6 +17,19 @@ namespace {
 // turns the two or three system calls each would cost into one per buffer.
 constexpr std::size_t kStreamBuffer = std::size_t{128} << 10;
 
+// The size of a regular file now; false for anything else or when it cannot be told.
+bool FileSize(std::FILE* file, uint64_t* size) {
+#if defined(_WIN32)
+  struct _stati64 info;
+  if (_fstati64(_fileno(file), &info) != 0) return false;
+#else
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+#endif
+  *size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
+  return true;
+}
+
 }  // namespace
 
 bool InputFile::Open(const char* path) {
@@ -172,15 +185,7 @@ bool InputFile::Size(uint64_t* size) const {
     *size = map_size_;
     return true;
   }
-#if defined(_WIN32)
-  struct _stati64 info;
-  if (_fstati64(_fileno(file_), &info) != 0) return false;
-#else
-  struct stat info;
-  if (fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-#endif
-  *size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
-  return true;
+  return FileSize(file_, size);
 }
 
 bool InputFile::EndsWithin(uint64_t size) {
@@ -189,14 +194,7 @@ bool InputFile::EndsWithin(uint64_t size) {
   uint64_t position = 0;
   if (!Position(&position)) return false;
   if (size_known_ && size_seen_ >= position && size_seen_ - position >= size) return false;
-#if defined(_WIN32)
-  struct _stati64 info;
-  if (_fstati64(_fileno(file_), &info) != 0) return false;
-#else
-  struct stat info;
-  if (fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-#endif
-  size_seen_ = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
+  if (!FileSize(file_, &size_seen_)) return false;
   size_known_ = true;
   return size > (size_seen_ > position ? size_seen_ - position : 0);
 }
