@@ -196,9 +196,10 @@ def stream_first_file(base, k, listing):
     return None
 
 
-def _parameter(library, handle, name):
+def _parameter(library, handle, name, base, problems):
     """A table parameter by name as Recording.params gives it (None when the
-    table has none of that name or no readable value)."""
+    table has none of that name or no readable value; one that is listed but
+    cannot be read is also a problem of the table)."""
     encoded = name.encode("latin-1")
     type_out = ctypes.create_string_buffer(1)
     if library.ReadPrmInfoHT(handle, encoded, type_out, None, None, None) != 0:
@@ -206,7 +207,11 @@ def _parameter(library, handle, name):
     type_code = type_out.raw[0]
     if type_code not in READABLE_TYPES:
         return None
-    return read_typed(lambda n, t, o: library.ReadPrmHT(handle, n, t, o), name, type_code, "ReadPrmHT")
+    try:
+        return read_typed(lambda n, t, o: library.ReadPrmHT(handle, n, t, o), name, type_code, "ReadPrmHT")
+    except OlmtsError as error:
+        problems.append("%s.TBL: parameter %s cannot be read: %s" % (base, name, error))
+        return None
 
 
 def _tag_int(library, handle, k, name):
@@ -256,10 +261,10 @@ def _inventory_recording(base, listing, root, verify=False, split_listing=None):
         return info
     try:
         library.SetConcatHT(handle, 1)
-        info["hardware"] = str(_parameter(library, handle, "HW") or "")
-        info["board"] = str(_parameter(library, handle, "VER") or "")
+        info["hardware"] = str(_parameter(library, handle, "HW", base, info["problems"]) or "")
+        info["board"] = str(_parameter(library, handle, "VER", base, info["problems"]) or "")
         for component, name in MAGNETIC:
-            serial = _parameter(library, handle, name)
+            serial = _parameter(library, handle, name, base, info["problems"])
             if isinstance(serial, str) and serial.strip():
                 info["coil_serials"][component] = serial.strip()
         for k in range(1, 6):
@@ -358,11 +363,12 @@ def _frame(pd, rows):
     import numpy as np
     columns = {name: [row[name] for row in rows] for name in INVENTORY_COLUMNS}
     for name in ("start", "end"):
-        columns[name] = np.array([np.datetime64(t, "ns") if t is not None else np.datetime64("NaT", "ns")
-                                  for t in columns[name]], dtype="datetime64[ns]")
+        columns[name] = np.array(columns[name], dtype="datetime64[ns]")  # None: NaT
     for name in ("stream", "box_serial"):
-        columns[name] = pd.array(columns[name], dtype="Int64")
-    return pd.DataFrame(columns, columns=INVENTORY_COLUMNS)
+        values = columns[name]
+        columns[name] = pd.arrays.IntegerArray(np.array([0 if v is None else v for v in values], dtype=np.int64),
+                                               np.array([v is None for v in values], dtype=bool))
+    return pd.DataFrame(columns, columns=INVENTORY_COLUMNS, copy=False)
 
 
 class Survey:
