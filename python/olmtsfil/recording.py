@@ -137,15 +137,15 @@ class Recording(HandleOwner):
         """Stream.seek on ``stream`` (default: ``default_stream``)."""
         return self.stream(stream).seek(when)
 
-    def read(self, n_scans=None, stream=None, stop_at_gap=True, units="fraction", **chain):
-        """Stream.read on ``stream`` (default: ``default_stream``). ``units``
-        other than "fraction" ("counts", "nominal", "deconvolved") go through
-        olmtsfil.units.read, which takes the ``box``, ``sensor`` and further
-        keywords of the chain."""
+    def read(self, n_scans=None, stream=None, stop_at_gap=True, units="fraction", out=None, **chain):
+        """Stream.read on ``stream`` (default: ``default_stream``), into ``out``
+        when given. ``units`` other than "fraction" ("counts", "nominal",
+        "deconvolved") go through olmtsfil.units.read, which takes the ``box``,
+        ``sensor`` and further keywords of the chain."""
         if units == "fraction" and not chain:
-            return self.stream(stream).read(n_scans, stop_at_gap=stop_at_gap)
+            return self.stream(stream).read(n_scans, stop_at_gap=stop_at_gap, out=out)
         from . import units as _units
-        return _units.read(self.stream(stream), n_scans, units=units, stop_at_gap=stop_at_gap, **chain)
+        return _units.read(self.stream(stream), n_scans, units=units, stop_at_gap=stop_at_gap, out=out, **chain)
 
     def records(self, stream=None):
         """Stream.records on ``stream`` (default: ``default_stream``)."""

@@ -237,7 +237,7 @@ class Stream:
             raise error_for(1223, None, "stream 0 holds spectral records, not %s; use spectra()" % what)
 
     # ---- bulk reading ----------------------------------------------------------
-    def read(self, n_scans=None, stop_at_gap=True):
+    def read(self, n_scans=None, stop_at_gap=True, out=None):
         """Reads up to ``n_scans`` scans (all that remain when None) and returns
         Scans(data, start, sample_rate, segments). Fewer come back at the end of
         the data, and, with ``stop_at_gap``, where the next record does not join the
@@ -245,7 +245,13 @@ class Stream:
         With ``stop_at_gap=False`` the read runs on across gaps and ``segments``
         gives the start time and rows of every contiguous run; ``times()`` is then
         true for every row. An error met after some scans were read returns those;
-        the next call raises it."""
+        the next call raises it.
+
+        ``out``: a C-contiguous, writable float64 array of (rows, channels) to
+        read into, reused from one read to the next: at most its rows are read
+        (the next call goes on from there), and ``data`` is a view of its first
+        rows. A new array's pages cost the system their first fill, about as
+        much as the reading itself."""
         self.require_time_series()
         if n_scans is not None and n_scans < 0:
             raise ValueError("n_scans must not be negative")
@@ -254,7 +260,14 @@ class Stream:
         k = self.number
         channels = self.channel_count
         want = None if n_scans is None else int(n_scans)
-        if want is None:
+        given = out is not None
+        if given:
+            if (not isinstance(out, np.ndarray) or out.dtype != np.float64 or out.ndim != 2
+                    or out.shape[1] != channels or not out.flags.c_contiguous or not out.flags.writeable):
+                raise ValueError("out must be a writable C-contiguous float64 array of %d columns" % channels)
+            want = len(out) if want is None else min(want, len(out))
+            capacity = want
+        elif want is None:
             capacity = self._remaining_bound()
             out = _allocate(capacity, channels) if capacity else None
             if out is None:
@@ -316,6 +329,8 @@ class Stream:
         if full:
             full.append(out[:rows])
             out = np.concatenate(full)
+        elif given:
+            out = out[:rows]
         elif rows < len(out):
             # Shrinks in place: the estimate's untouched pages were never resident.
             out.resize((rows, channels), refcheck=False)

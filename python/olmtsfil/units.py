@@ -361,13 +361,14 @@ class Converter(HandleOwner):
 
 
 def read(stream, n_scans=None, units="fraction", box=None, sensor=None, sensor_channels=None, require_sensors=False,
-         force_box=False, gain_frequency=None, fmin=None, fmax=None, block=None, stop_at_gap=True, threads=None):
+         force_box=False, gain_frequency=None, fmin=None, fmax=None, block=None, stop_at_gap=True, threads=None,
+         out=None):
     """Stream.read in the given units. The result carries ``units`` (per
     channel), ``delay`` (seconds: the field's time is each row's time minus it)
     and, for the field, ``chain`` (the Chain used) and ``band`` (deconvolved)."""
     if units not in UNITS:
         raise ValueError("units is one of %s, not %r" % (", ".join(UNITS), units))
-    scans = stream.read(n_scans, stop_at_gap=stop_at_gap)
+    scans = stream.read(n_scans, stop_at_gap=stop_at_gap, out=out)
     channels = scans.data.shape[1]
     if units == "fraction":
         scans.units = ["fraction"] * channels

@@ -114,6 +114,36 @@ def test_bulk_reads_share_the_position_of_scan_reads_and_outgrow_a_short_estimat
     assert np.array_equal(first_run.data, whole.data[:whole.segments[0].rows])
 
 
+def test_reads_into_a_reused_array_go_on_where_the_last_one_stopped(rec, sample):
+    written = next(s for s in sample["streams"] if s["bursts"] > 1)
+    k, per_record = written["stream"], written["scans_per_record"]
+    stream = rec.streams[k]
+    whole = rec.read(None, stream=k, stop_at_gap=False)
+    # Pieces that end inside records and across gaps: the same rows and times.
+    buffer = np.full((per_record + 7, whole.data.shape[1]), np.nan)
+    stream.rewind()
+    pieces, times = [], []
+    while True:
+        got = rec.read(None, stream=k, stop_at_gap=False, out=buffer)
+        if len(got.data) == 0:
+            break
+        assert np.shares_memory(got.data, buffer) and len(got.data) <= len(buffer)
+        pieces.append(got.data.copy())
+        times.append(got.times())
+    assert len(pieces) > 2
+    assert np.array_equal(np.concatenate(pieces), whole.data)
+    # A start inside a record is a datetime: true to its microsecond.
+    assert np.abs(np.concatenate(times) - whole.times()).max() <= np.timedelta64(1, "us")
+    # n_scans still caps the read; counts are made in the given array too.
+    stream.rewind()
+    few = rec.read(3, stream=k, units="counts", out=buffer)
+    assert len(few.data) == 3 and np.array_equal(buffer[:3], whole.data[:3] * 2 ** 23)
+    for bad in (np.zeros((4, 2)), np.zeros((4, whole.data.shape[1]), dtype=np.float32),
+                np.zeros((whole.data.shape[1], 4)).T, np.zeros(4)):
+        with pytest.raises(ValueError, match="out must be"):
+            rec.read(None, stream=k, out=bad)
+
+
 def test_concatenate_switches_continuation_into_later_files(sample):
     written = next(s for s in sample["streams"] if len(s["files"]) > 1)
     k, total = written["stream"], written["records"] * written["scans_per_record"]
