@@ -170,10 +170,38 @@ class Session {
         }
         default: {
           const int n = in.Byte();
+          if (n >= 0xF0) {
+            Extension(k, n & 0x0F);
+            break;
+          }
           for (int i = 0; i < n && SkipRecHT(h_, k) == 0; ++i) {
           }
           break;
         }
+      }
+    }
+  }
+
+  // The extensions that pass over many records at once: the survey's checks
+  // (jumping between a file's records by offset), the walk and the block reads.
+  void Extension(int k, int arg) {
+    switch (arg % 4) {
+      case 0: {
+        OlmtsStreamSurvey survey{};
+        olmts_survey_stream(h_, k, arg & 4 ? 1 : 0, &survey);
+        break;
+      }
+      case 1: {
+        OlmtsStreamWalk walk{};
+        olmts_walk_stream(h_, k, &walk);
+        break;
+      }
+      default: {
+        const int64_t capacity = (arg & 8 ? 4099 : 37) * 12;
+        auto values = Exact<double>(static_cast<uint32_t>(capacity));
+        int64_t got = 0;
+        olmts_read_scans_dbl(h_, k, arg & 4 ? 1 : 0, values.get(), capacity, &got);
+        break;
       }
     }
   }

@@ -45,6 +45,10 @@ const Bytes kScriptMixed = {0x14, 0x15, 0x13, 0x12, 0x05, 0x1D, 0x10, 0xFF, 0x11
 const Bytes kScriptScans = {0x1A, 0x40, 0x2A, 0x40, 0x3A, 0x40, 0x4A, 0x40, 0x0B, 0x40, 0x13};
 const Bytes kScriptSeeks = {0x12, 0x02, 0x13, 0x12, 0x10, 0x1D, 0x13, 0x32, 0x01, 0x42, 0x7F, 0x02, 0x00,
                             0x12, 0xFF, 0x05, 0x00, 0x0A, 0x0E, 0x03, 0x1A, 0x00, 0x14, 0x2D, 0x22, 0x01};
+// The extensions on streams 1 and 2: the survey's checks (quick, every tag),
+// the walk and block reads, each from the start again.
+const Bytes kScriptExtensions = {0x1F, 0xF0, 0x1D, 0x1F, 0xF4, 0x1D, 0x1F, 0xF1, 0x1D, 0x1F, 0xF2,
+                                 0x2F, 0xF0, 0x2D, 0x2F, 0xFE, 0x2D, 0x2F, 0xF5, 0x15, 0x1F, 0xF0};
 
 struct StreamFiles {
   std::optional<Bytes> tfc, ts1a, ts1b, ts2, tsh;
@@ -146,6 +150,8 @@ std::vector<Bytes> RecordingSeeds() {
   t60.rate = 10000;
   older.ts2 = testdata::EncodeStream(t60, 2);
   seeds.push_back(RecordingInput(older, kScriptMixed));
+  seeds.push_back(RecordingInput(typical, kScriptExtensions));
+  seeds.push_back(RecordingInput(older, kScriptExtensions));
 
   // Missing and empty files; one-scan records; rates per minute with a gap.
   StreamFiles sparse;
@@ -163,6 +169,7 @@ std::vector<Bytes> RecordingSeeds() {
   sparse.ts2 = ts2;
   sparse.tsh = testdata::EncodeStream(one, 2);
   seeds.push_back(RecordingInput(sparse, kScriptMixed));
+  seeds.push_back(RecordingInput(sparse, kScriptExtensions));
 
   // A spectral layout that passes only because NFRQD equals NFRQT.
   StreamFiles wide;
