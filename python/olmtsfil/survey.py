@@ -56,8 +56,8 @@ TIME_SERIES_EXTENSIONS = (".TS1", ".TS2", ".TS3", ".TS4", ".TS5", ".TSH", ".TSL"
 STREAM_EXTENSIONS = TIME_SERIES_EXTENSIONS + (".TFC",)
 MAGNETIC = tuple(SENSOR_SERIAL.items())
 INVENTORY_COLUMNS = ["site", "base", "stream", "sample_rate", "start", "end", "records", "gaps", "files",
-                     "recorded_s", "checked", "hardware", "board", "box", "box_serial", "sensor_Hx", "sensor_Hy", "sensor_Hz",
-                     "calibration_notes", "problems"]
+                     "recorded_s", "checked", "hardware", "board", "box", "box_serial", "sensor_Hx", "sensor_Hy",
+                     "sensor_Hz", "calibration_notes", "problems"]
 
 
 # ---- dated file sets ----------------------------------------------------------------
@@ -384,9 +384,7 @@ class Survey:
             dirs.sort()
             listings[directory] = set(names)
             split_listings[directory] = _split_listing(names)
-            for name in sorted(names):
-                stem, extension = os.path.splitext(name)
-                upper = extension.upper()
+            for name, stem, upper in split_listings[directory]:
                 full = os.path.join(directory, name)
                 if upper == ".TBL":
                     tables.append(os.path.join(directory, stem))

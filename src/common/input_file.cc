@@ -62,10 +62,7 @@ void InputFile::Take(InputFile& other) {
 
 void InputFile::Close() {
   // Closed, the stream need not be set where the mapped reads stood (Unmap).
-#if !defined(_WIN32)
-  if (map_ != nullptr) munmap(const_cast<unsigned char*>(map_), static_cast<std::size_t>(map_size_));
-#endif
-  map_ = nullptr;
+  DropMap();
   if (file_ != nullptr) {
     std::fclose(file_);
     file_ = nullptr;
@@ -110,23 +107,8 @@ bool InputFile::SeekRelative(int64_t offset) {
   return moved;
 }
 
-bool InputFile::SeekStart() {
-  if (file_ == nullptr) return false;
-  if (map_ != nullptr) {
-    map_position_ = 0;
-    map_at_end_ = false;
-    return true;
-  }
-  // Unlike rewind, this tells when the file cannot be positioned (a pipe).
-  if (std::fseek(file_, 0, SEEK_SET) != 0) {
-    position_known_ = false;
-    return false;
-  }
-  std::clearerr(file_);
-  position_ = 0;
-  position_known_ = true;
-  return true;
-}
+// Unlike rewind, this tells when the file cannot be positioned (a pipe).
+bool InputFile::SeekStart() { return SeekTo(0); }
 
 bool InputFile::AtEnd() const {
   if (map_ != nullptr) return map_at_end_;
@@ -202,29 +184,32 @@ bool InputFile::EndsWithin(uint64_t size) {
 #if defined(_WIN32)
 bool InputFile::Map() { return false; }
 void InputFile::Unmap() {}
+void InputFile::DropMap() { map_ = nullptr; }
 #else
 bool InputFile::Map() {
   if (file_ == nullptr || map_ != nullptr) return map_ != nullptr;
   const off_t position = ftello(file_);
-  struct stat info;
-  if (position < 0 || fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
-      static_cast<uint64_t>(info.st_size) > SIZE_MAX)
-    return false;
+  uint64_t size = 0;
+  if (position < 0 || !FileSize(file_, &size) || size == 0 || size > SIZE_MAX) return false;
   // The stream's position, whatever it holds in its buffer, is where mapped reads begin.
   const int eof = std::feof(file_);
-  void* map = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fileno(file_), 0);
+  void* map = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fileno(file_), 0);
   if (map == MAP_FAILED) return false;
   map_ = static_cast<const unsigned char*>(map);
-  map_size_ = static_cast<uint64_t>(info.st_size);
+  map_size_ = size;
   map_position_ = static_cast<uint64_t>(position);
   map_at_end_ = eof != 0;
   return true;
 }
 
+void InputFile::DropMap() {
+  if (map_ != nullptr) munmap(const_cast<unsigned char*>(map_), static_cast<std::size_t>(map_size_));
+  map_ = nullptr;
+}
+
 void InputFile::Unmap() {
   if (map_ == nullptr) return;
-  munmap(const_cast<unsigned char*>(map_), static_cast<std::size_t>(map_size_));
-  map_ = nullptr;
+  DropMap();
   if (file_ == nullptr) return;
   // The stream's own indicator is set again by a read at the end, as a read
   // through it would have left it.

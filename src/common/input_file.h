@@ -80,6 +80,8 @@ class InputFile {
 
  private:
   void Take(InputFile& other);
+  // Releases the mapping, leaving the stream where it was.
+  void DropMap();
 
   // The position, counted here as reads and seeks go: asking the stream costs a
   // system call.
